@@ -1,0 +1,53 @@
+# Thin targets over the CMake presets; every target installs what is missing first.
+JOBS ?= $(shell nproc)
+PREFIX ?= /usr/local
+
+.PHONY: all deps build run test test-asan test-tsan bench fuzz soak install format format-check clean
+
+all: build
+
+deps:
+	@scripts/install-deps
+
+build: deps
+	@cmake --preset default >/dev/null
+	@cmake --build --preset default -j $(JOBS)
+
+run: build
+	@scripts/run
+
+test: build
+	@ctest --preset default -j $(JOBS)
+
+test-asan: deps
+	@cmake --preset asan >/dev/null
+	@cmake --build --preset asan -j $(JOBS)
+	@ctest --preset asan -j $(JOBS) -LE gui
+
+test-tsan: deps
+	@cmake --preset tsan >/dev/null
+	@cmake --build --preset tsan -j $(JOBS)
+	@ctest --preset tsan -j $(JOBS) -LE gui
+
+bench: build
+	@scripts/bench
+
+fuzz: deps
+	@cmake --preset fuzz >/dev/null
+	@cmake --build --preset fuzz -j $(JOBS)
+	@scripts/fuzz
+
+soak: build
+	@ctest --preset default -C soak -L soak
+
+install: build
+	@cmake --install build/default --prefix $(PREFIX)
+
+format:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
+
+format-check:
+	@git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
+clean:
+	@rm -rf build

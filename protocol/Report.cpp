@@ -1,0 +1,62 @@
+#include "protocol/Report.h"
+
+#include <cstdio>
+
+namespace vyx::protocol {
+
+namespace {
+
+std::uint8_t At(std::span<const std::uint8_t> reply, std::size_t pos) {
+    return pos < reply.size() ? reply[pos] : 0;
+}
+
+// The character whose code point equals the byte, in UTF-8.
+void AppendCodePoint(std::string& text, std::uint8_t byte) {
+    if (byte < 0x80) {
+        text.push_back(static_cast<char>(byte));
+    } else {
+        text.push_back(static_cast<char>(0xC0 | (byte >> 6)));
+        text.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
+    }
+}
+
+// "%2X": upper-case hexadecimal, at least two wide, blank-padded on the left.
+void AppendHex(std::string& text, std::uint8_t byte) {
+    char scratch[8];
+    std::snprintf(scratch, sizeof scratch, "%2X", static_cast<unsigned>(byte));
+    text += scratch;
+}
+
+}  // namespace
+
+InformationFields ParseInformation(std::span<const std::uint8_t> reply) {
+    InformationFields fields;
+    for (std::size_t pos = kVersionFirst; pos < kVersionFirst + kVersionLength; ++pos) {
+        const std::uint8_t byte = At(reply, pos);
+        if (byte != 0) {
+            AppendCodePoint(fields.version, byte);
+        }
+    }
+    fields.commandSet = At(reply, kPosCommandSet);
+    fields.defaultFont = At(reply, kPosDefaultFont);
+    fields.language = At(reply, kPosLanguage);
+    fields.baudRate = At(reply, kPosBaudRate);
+    return fields;
+}
+
+std::string BuildInformationReport(std::span<const std::uint8_t> reply) {
+    const InformationFields fields = ParseInformation(reply);
+    std::string text = "\n\nVersion :\n";
+    text += fields.version;
+    text += "\n\nCommand Set :\n";
+    AppendHex(text, fields.commandSet);
+    text += "\n\nDefault Font :\n";
+    AppendHex(text, fields.defaultFont);
+    text += "\n\nLanguage :\n";
+    AppendHex(text, fields.language);
+    text += "\n\nBPS :\n";
+    AppendHex(text, fields.baudRate);
+    return text;
+}
+
+}  // namespace vyx::protocol

@@ -1,0 +1,72 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "serial/Notify.h"
+#include "serial/ReceiveQueue.h"
+
+namespace vyx {
+
+class SerialDevice;  // one opening of the OS device (serial/SerialDevice.h)
+
+// The link to the display: opens a serial device at a rate with 8 data bits, no
+// parity, one stop bit and no XON/XOFF, writes byte blocks, and runs one watcher
+// thread per opening that queues every received byte in m_QueueRead and posts
+// WM_COMM_READ to m_hNotifyWnd after each drain.
+//
+// Threads: the owner's (window) thread calls OpenPort, ClosePort and WriteComm; the
+// watcher calls ReadComm, and on queue overflow ClosePort and OpenPort itself. Those
+// two are serialised against each other. ClosePort ends the watcher and waits for it
+// (unless called on the watcher) before the device is released; so does the destructor.
+class SerialPort {
+public:
+    static constexpr std::uint32_t kChunkSize = 2068;   // largest read of the watcher
+    static constexpr int kGatherPauseMs = 15;           // pause after every read
+    static constexpr std::uint32_t kDriverQueueSize = 4096;
+
+    SerialPort();
+    ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
+
+    // 1 when the device is open, configured and watched; 0 otherwise (nothing left open).
+    // `portName` is resolved with ResolvePortName ("COM4" or a device path).
+    int OpenPort(const std::string& portName, std::uint32_t baudRate, std::uint16_t portNumber);
+    // Marks the port closed, ends and joins the watcher, discards pending input and
+    // releases the device. Safe to call when not connected.
+    void ClosePort();
+    // Blocks until the bytes are out or the write bound passes; returns the count
+    // written, 0 when the port is not open or the device is gone.
+    std::uint32_t WriteComm(const std::uint8_t* bytes, std::uint32_t count);
+    // Returns at once with what has arrived, 0 to maxCount bytes. Watcher only.
+    std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t maxCount);
+
+    // Number of watcher threads currently running (0 or 1 outside transitions).
+    int RunningWatchers() const { return m_RunningWatchers.load(); }
+    // Baud rate of the latest OpenPort that returned 1 (0 before any).
+    std::uint32_t LastGoodBaudRate() const { return m_LastGoodBaudRate.load(); }
+
+    // Fields, as the rest of the program knows them.
+    std::string m_PortName;                   // name given to the latest OpenPort
+    std::atomic<std::int32_t> m_bConnected{0};  // 1 while open; the watcher runs while 1
+    std::uint16_t m_PortNumber = 0;           // wParam of WM_COMM_READ
+    ReceiveQueue m_QueueRead;                 // received bytes the window has not taken
+    NotifyWindow* m_hNotifyWnd = nullptr;     // receiver of WM_COMM_READ; set by the owner
+    AppMessageBox* m_pAppMessageBox = nullptr;  // watcher's messages; nullptr: standard error
+
+private:
+    // Implementation state; see SerialPort.cpp.
+    friend class SerialPortWatcher;
+    std::shared_ptr<SerialDevice> m_hComm;  // guarded by m_OpenCloseLock
+    std::thread m_hThreadWatchComm;
+    std::atomic<int> m_RunningWatchers{0};
+    std::atomic<std::uint32_t> m_LastGoodBaudRate{0};
+    std::recursive_mutex m_OpenCloseLock;
+};
+
+}  // namespace vyx
