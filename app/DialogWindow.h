@@ -17,7 +17,7 @@ constexpr unsigned MB_ICONINFORMATION = 0x40;  // information
 // window thread. Two implementations: the wx window (app/) and a recording fake
 // (tests/support/).
 class DialogWindow {
-public:
+  public:
     virtual ~DialogWindow() = default;
 
     // Combo boxes (CB_ADDSTRING, CB_SETCURSEL, CB_GETCURSEL).

@@ -137,8 +137,12 @@ int CountEntries(const char* dir, int ownEntries) {
 }  // namespace
 
 // The listing of /proc/self/fd includes the descriptor opendir itself holds.
-int OpenDescriptorCount() { return CountEntries("/proc/self/fd", 1); }
+int OpenDescriptorCount() {
+    return CountEntries("/proc/self/fd", 1);
+}
 
-int ThreadCount() { return CountEntries("/proc/self/task", 0); }
+int ThreadCount() {
+    return CountEntries("/proc/self/task", 0);
+}
 
 }  // namespace vyx::test

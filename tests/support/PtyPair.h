@@ -12,7 +12,7 @@ namespace vyx::test {
 // own open so that the master does not see a hang-up between openings; CloseMaster()
 // simulates the far end vanishing.
 class PtyPair {
-public:
+  public:
     PtyPair();
     ~PtyPair();
     PtyPair(const PtyPair&) = delete;
@@ -33,7 +33,7 @@ public:
     void CloseMaster();
     void CloseSlaveHold();
 
-private:
+  private:
     int m_Master = -1;
     int m_SlaveHold = -1;
     std::string m_SlavePath;
