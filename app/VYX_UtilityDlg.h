@@ -103,6 +103,13 @@ class CVYX_UtilityDlg {
     int m_hIcon;                   // the application icon (resource id 128)
 
   private:
+    static void SetResponseState(ResponseState state);
+    std::int64_t OnSysCommandMessage(std::uint64_t wParam, std::int64_t lParam);
+    // Text of the About item of the window menu (string 101).
+    static std::string AboutItemText();
+    // The selected index of a list; false (after the window's cue) when none is selected.
+    bool SelectedIndex(int listId, int& index);
+
     DialogWindow& m_Window;
 };
 

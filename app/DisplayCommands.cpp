@@ -1,0 +1,166 @@
+// The dialog's display commands, the information query and the download hand-off.
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <span>
+
+#include "app/VYX_UtilityDlg.h"
+#include "protocol/Download.h"
+#include "protocol/Frame.h"
+#include "protocol/Report.h"
+#include "resources/ControlIds.h"
+
+namespace vyx::app {
+
+namespace {
+
+namespace res = vyx::resources;
+namespace proto = vyx::protocol;
+
+// Program-wide state with static storage. Only the window thread touches it (every
+// handler runs there, one at a time; the watcher reaches the dialog only through posted
+// messages), so it needs no lock.
+//
+// Frames are assembled in place. The main buffer is never cleared: each sender writes
+// the bytes it sends and the count decides what goes out.
+std::array<std::uint8_t, proto::kMainTxBufferSize> g_TxBuffer{};
+// The language command's own buffer, zero-filled before each use.
+std::array<std::uint8_t, proto::kSecondTxBufferSize> g_TxBuffer2{};
+ResponseState g_ResponseState = ResponseState::Idle;
+std::string g_ReportText;      // the report while its box is up, empty otherwise
+bool g_CellTestBlock = false;  // false at program start; only the cell test flips it
+
+}  // namespace
+
+ResponseState CVYX_UtilityDlg::GetResponseState() {
+    return g_ResponseState;
+}
+void CVYX_UtilityDlg::SetResponseState(ResponseState state) {
+    g_ResponseState = state;
+}
+bool CVYX_UtilityDlg::CellTestToggle() {
+    return g_CellTestBlock;
+}
+const std::string& CVYX_UtilityDlg::ReportText() {
+    return g_ReportText;
+}
+
+// A list whose text field was edited reports no selection (-1). Rather than sending the
+// low bits of -1 (0xFF would be taken by the display as a baud-rate index), these
+// handlers send nothing and the window gives its short cue.
+bool CVYX_UtilityDlg::SelectedIndex(int listId, int& index) {
+    index = m_Window.GetCurSel(listId);
+    if (index < 0) {
+        m_Window.Beep();
+        return false;
+    }
+    return true;
+}
+
+void CVYX_UtilityDlg::OnChangeBaud() {
+    int index = 0;
+    if (SelectedIndex(res::IDC_NEW_BAUD, index)) {
+        const std::size_t n = proto::BuildBaudRateFrame(g_TxBuffer, index);
+        SendToDisplay(g_TxBuffer.data(), static_cast<std::uint32_t>(n));
+    }
+}
+
+void CVYX_UtilityDlg::OnInputString() {
+    // The edit boxes keep the operator's text; they are only read.
+    const auto line1 = proto::EncodeTextLine(m_Window.GetDlgItemText(res::IDC_LINE1));
+    const auto line2 = proto::EncodeTextLine(m_Window.GetDlgItemText(res::IDC_LINE2));
+    const std::size_t n = proto::BuildTextFrame(g_TxBuffer, line1, line2);
+    SendToDisplay(g_TxBuffer.data(), static_cast<std::uint32_t>(n));
+}
+
+void CVYX_UtilityDlg::OnSetCommandSet() {
+    int index = 0;
+    if (SelectedIndex(res::IDC_COMMAND_SET, index)) {
+        const std::size_t n = proto::BuildCommandSetFrame(g_TxBuffer, index);
+        SendToDisplay(g_TxBuffer.data(), static_cast<std::uint32_t>(n));
+    }
+}
+
+void CVYX_UtilityDlg::OnSetDefaultFont() {
+    int index = 0;
+    if (SelectedIndex(res::IDC_DEFAULT_FONT, index)) {
+        const std::size_t n = proto::BuildDefaultFontFrame(g_TxBuffer, index);
+        SendToDisplay(g_TxBuffer.data(), static_cast<std::uint32_t>(n));
+    }
+}
+
+void CVYX_UtilityDlg::OnFontSet() {
+    int index = 0;
+    if (SelectedIndex(res::IDC_LANGUAGE, index)) {
+        g_TxBuffer2.fill(0);
+        const std::size_t n = proto::BuildLanguageFrame(g_TxBuffer2, index);
+        SendToDisplay(g_TxBuffer2.data(), static_cast<std::uint32_t>(n));
+    }
+}
+
+void CVYX_UtilityDlg::OnCellTest() {
+    const std::size_t n = proto::BuildCellTest(g_TxBuffer, g_CellTestBlock);
+    g_CellTestBlock = !g_CellTestBlock;
+    SendToDisplay(g_TxBuffer.data(), static_cast<std::uint32_t>(n));
+}
+
+void CVYX_UtilityDlg::OnInformation() {
+    const std::size_t n = proto::BuildInformationQuery(g_TxBuffer);
+    SendToDisplay(g_TxBuffer.data(), static_cast<std::uint32_t>(n));
+    g_ResponseState = ResponseState::InformationAwaited;
+    // Whatever is queued now is stale or arrived while the query went out.
+    m_Comm.m_QueueRead.Clear();
+}
+
+std::int64_t CVYX_UtilityDlg::OnCommRead(std::uint64_t /*wParam*/, std::int64_t /*lParam*/) {
+    const std::int32_t count = m_Comm.m_QueueRead.GetCount();
+    if (g_ResponseState == ResponseState::Idle ||
+        count < static_cast<std::int32_t>(proto::kReplyMinimum)) {
+        return 0;
+    }
+    std::array<std::uint8_t, proto::kReplyBufferSize> reply{};
+    const auto n = static_cast<std::size_t>(count);
+    const std::size_t kept = std::min(n, reply.size());
+    for (std::size_t i = 0; i < kept; ++i) {
+        m_Comm.m_QueueRead.GetByte(reply[i]);
+    }
+    // Bytes counted beyond the buffer are taken and dropped rather than left queued:
+    // the report needs only positions 3 to 18, and bytes left behind would, while this
+    // box is still up, be taken by the next WM_COMM_READ for a second, bogus report.
+    for (std::size_t i = kept; i < n; ++i) {
+        std::uint8_t dropped = 0;
+        m_Comm.m_QueueRead.GetByte(dropped);
+    }
+    g_ReportText = proto::BuildInformationReport(std::span(reply.data(), kept));
+    // The box gets its own copy: a nested report replaces g_ReportText while this one is up.
+    const std::string report = g_ReportText;
+    m_Window.MessageBox(report, InformationCaption, MB_OK | MB_ICONINFORMATION);
+    g_ResponseState = ResponseState::Idle;
+    g_ReportText.clear();
+    return 0;
+}
+
+void CVYX_UtilityDlg::OnProgramDownLoad() {
+    const std::size_t n = proto::BuildDownloadModeFrame(g_TxBuffer);
+    SendToDisplay(g_TxBuffer.data(), static_cast<std::uint32_t>(n));
+    // Closes the port and waits for the operator to close its box; the programming tool
+    // needs the port, and the record names the COM entry selected after that box.
+    OnPortClose();
+    const auto record = proto::BuildDownloadRecord(m_Window.GetCurSel(res::IDC_COM_PORT));
+    std::string error;
+    const proto::RecordWrite written =
+        proto::WriteDownloadRecord(proto::kConfigFileName, record, &error);
+    if (written == proto::RecordWrite::WriteFailed) {
+        std::fprintf(stderr, "%s: %s\n", proto::kConfigFileName, error.c_str());
+        m_Window.MessageBox("Writing config.data failed !", MessageCaption, MB_OK | MB_ICONHAND);
+        return;
+    }
+    // A missing or busy file is not an error: the tool starts all the same. A tool that
+    // cannot be started is not reported to the operator either.
+    if (!proto::StartProgram(proto::kProgrammingTool)) {
+        std::fprintf(stderr, "%s: could not be started\n", proto::kProgrammingTool);
+    }
+}
+
+}  // namespace vyx::app
