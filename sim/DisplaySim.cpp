@@ -26,8 +26,9 @@ bool Coalesces(EventKind kind) {
 
 DisplaySim::DisplaySim(std::uint32_t listenRate, std::string_view firmwareVersion) {
     m_Cells.fill(' ');
-    const int index = resources::BaudRateIndex(listenRate);
-    m_BaudRateIndex = static_cast<std::uint8_t>(index < 0 ? 0 : index);
+    const auto& rates = resources::kBaudRates;
+    const auto it = std::find(rates.begin(), rates.end(), listenRate);
+    m_BaudRateIndex = static_cast<std::uint8_t>(it == rates.end() ? 0 : it - rates.begin());
     m_ListenRate = resources::kBaudRates[m_BaudRateIndex];
     const std::size_t n = std::min(firmwareVersion.size(), kVersionLength);
     std::copy_n(firmwareVersion.begin(), n, m_Version.begin());
@@ -60,7 +61,7 @@ void DisplaySim::Take(std::uint8_t byte, std::uint32_t lineRate, std::vector<std
     if (lineRate != 0 && lineRate != m_ListenRate) {
         ++m_Counters.noiseBytes;
         Note(events, EventKind::Noise, byte, lineRate);
-        m_FrameFill = 0;  // a frame under way is garbled beyond recovery
+        DropPartialFrame(events);  // a frame under way is garbled beyond recovery
         if (m_NoiseCount++ % kNoiseStride == 0) {
             PutCharacter(GarbleByte(byte));
         }
@@ -101,22 +102,14 @@ void DisplaySim::TakeInFrame(std::uint8_t byte, std::vector<std::uint8_t>& reply
 
 void DisplaySim::EndFrame(std::vector<std::uint8_t>& reply, std::vector<Event>* events) {
     const std::size_t len = m_Frame[1];
-    const std::size_t size = len + protocol::kFrameOverhead;
-    m_FrameFill = 0;
     const bool etxOk = m_Frame[len + 2] == protocol::ETX;
     const auto check =
         static_cast<std::uint8_t>(protocol::BCC(&m_Frame[1], static_cast<std::int16_t>(len + 2)));
     if (!etxOk || check != m_Frame[len + 3]) {
-        ++m_Counters.framesRejected;
-        if (events != nullptr) {
-            events->push_back(
-                {EventKind::Rejected, m_Frame[2],
-                 std::vector<std::uint8_t>(m_Frame.begin(),
-                                           m_Frame.begin() + static_cast<std::ptrdiff_t>(size)),
-                 0});
-        }
+        DropPartialFrame(events);  // all LEN + 4 bytes of it
         return;
     }
+    m_FrameFill = 0;
     const std::uint8_t cmd = m_Frame[2];
     const std::span<const std::uint8_t> data(m_Frame.data() + 3, len - 1);
     const bool done = Execute(cmd, data, reply);
@@ -190,6 +183,19 @@ std::array<std::uint8_t, DisplaySim::kReplyLength> DisplaySim::InformationReply(
     std::array<std::uint8_t, kReplyLength> frame{};
     protocol::BuildFrame(frame, protocol::CMD_INFORMATION, data);
     return frame;
+}
+
+void DisplaySim::DropPartialFrame(std::vector<Event>* events) {
+    if (m_FrameFill == 0) {
+        return;
+    }
+    ++m_Counters.framesRejected;
+    if (events != nullptr) {
+        const auto end = m_Frame.begin() + static_cast<std::ptrdiff_t>(m_FrameFill);
+        const std::uint8_t cmd = m_FrameFill > 2 ? m_Frame[2] : 0;
+        events->push_back({EventKind::Rejected, cmd, {m_Frame.begin(), end}, 0});
+    }
+    m_FrameFill = 0;
 }
 
 void DisplaySim::PutCharacter(std::uint8_t byte) {

@@ -13,7 +13,8 @@ namespace vyx::sim {
 enum class EventKind {
     Frame,       // a well-formed frame that was understood and carried out
     Unknown,     // a well-formed frame with an unknown command or the wrong data length
-    Rejected,    // LEN + 4 bytes dropped because ETX or the block check was wrong
+    Rejected,    // LEN + 4 bytes dropped because ETX or the block check was wrong, or
+                 // the start of a frame that line noise cut short
     Characters,  // bytes outside any frame, written at the cursor
     Noise,       // bytes that arrived at a line speed other than the listening rate
     Ignored,     // bytes that arrived while in download mode
@@ -22,7 +23,7 @@ enum class EventKind {
 struct Event {
     EventKind kind = EventKind::Characters;
     std::uint8_t command = 0;         // Frame, Unknown: the CMD byte
-    std::vector<std::uint8_t> bytes;  // Frame, Unknown: the data; Rejected: the whole frame;
+    std::vector<std::uint8_t> bytes;  // Frame, Unknown: the data; Rejected: its bytes;
                                       // Characters, Noise, Ignored: the bytes received
     std::uint32_t lineRate = 0;       // Noise: the line speed the bytes came at
 };
@@ -30,7 +31,7 @@ struct Event {
 struct Counters {
     std::uint64_t framesAccepted = 0;  // understood and carried out
     std::uint64_t framesUnknown = 0;   // well-formed but not understood
-    std::uint64_t framesRejected = 0;  // bad ETX or block check
+    std::uint64_t framesRejected = 0;  // bad ETX or block check, or cut short by noise
     std::uint64_t characters = 0;      // bytes written at the cursor from outside frames
     std::uint64_t noiseBytes = 0;      // bytes received at the wrong line speed
     std::uint64_t ignoredBytes = 0;    // bytes received in download mode
@@ -87,6 +88,7 @@ class DisplaySim {
     void EndFrame(std::vector<std::uint8_t>& reply, std::vector<Event>* events);
     bool Execute(std::uint8_t cmd, std::span<const std::uint8_t> data,
                  std::vector<std::uint8_t>& reply);
+    void DropPartialFrame(std::vector<Event>* events);
     void PutCharacter(std::uint8_t byte);
     void Note(std::vector<Event>* events, EventKind kind, std::uint8_t byte,
               std::uint32_t lineRate);
