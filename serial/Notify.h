@@ -15,7 +15,7 @@ constexpr std::uint32_t WM_COMM_READ = WM_USER + 1;
 // must not block and must not run the handler itself: the message is handled later
 // on the window's own thread. Returns true when the message was queued.
 class NotifyWindow {
-public:
+  public:
     virtual ~NotifyWindow() = default;
     virtual bool PostMessage(std::uint32_t message, std::uint64_t wParam, std::int64_t lParam) = 0;
 };
@@ -24,7 +24,7 @@ public:
 // application's title. Show returns at once; `onDismissed` is called exactly once,
 // from any thread, when the operator has closed the box.
 class AppMessageBox {
-public:
+  public:
     virtual ~AppMessageBox() = default;
     virtual void Show(const std::string& text, std::function<void()> onDismissed) = 0;
 };
@@ -32,7 +32,7 @@ public:
 // Default for programs without a window: prints the text on standard error and
 // counts it as dismissed at once.
 class StderrMessageBox final : public AppMessageBox {
-public:
+  public:
     void Show(const std::string& text, std::function<void()> onDismissed) override;
 };
 

@@ -15,7 +15,7 @@ namespace vyx {
 // so a small lock serialises the four operations that touch the storage; GetCount
 // reads the two indices without it and may see a slightly stale, always safe, value.
 class ReceiveQueue {
-public:
+  public:
     static constexpr std::int32_t kSlots = 8192;
     static constexpr std::int32_t kCapacity = kSlots - 1;
 
@@ -37,7 +37,7 @@ public:
     std::int32_t ReadIndex() const { return m_ReadIndex.load(std::memory_order_acquire); }
     std::uint8_t SlotValue(std::int32_t slot) const;
 
-private:
+  private:
     mutable std::mutex m_Lock;  // protects m_Buffer and the index updates
     std::array<std::uint8_t, kSlots> m_Buffer{};
     std::atomic<std::int32_t> m_WriteIndex{0};

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -24,9 +25,9 @@ class SerialDevice;  // one opening of the OS device (serial/SerialDevice.h)
 // two are serialised against each other. ClosePort ends the watcher and waits for it
 // (unless called on the watcher) before the device is released; so does the destructor.
 class SerialPort {
-public:
-    static constexpr std::uint32_t kChunkSize = 2068;   // largest read of the watcher
-    static constexpr int kGatherPauseMs = 15;           // pause after every read
+  public:
+    static constexpr std::uint32_t kChunkSize = 2068;  // largest read of the watcher
+    static constexpr int kGatherPauseMs = 15;          // pause after every read
     static constexpr std::uint32_t kDriverQueueSize = 4096;
 
     SerialPort();
@@ -50,23 +51,60 @@ public:
     int RunningWatchers() const { return m_RunningWatchers.load(); }
     // Baud rate of the latest OpenPort that returned 1 (0 before any).
     std::uint32_t LastGoodBaudRate() const { return m_LastGoodBaudRate.load(); }
+    // Number of OpenPort calls that returned 1, the overflow path's reopen included.
+    std::uint32_t SuccessfulOpens() const { return m_SuccessfulOpens.load(); }
+    // Times a watcher returned from a blocking wait (on the device or in its pause);
+    // lets tests see that a dead device does not make the watcher spin.
+    std::uint64_t WatcherWakeups() const { return m_WatcherWakeups.load(); }
 
     // Fields, as the rest of the program knows them.
-    std::string m_PortName;                   // name given to the latest OpenPort
+    std::string m_PortName;                     // name given to the latest OpenPort
     std::atomic<std::int32_t> m_bConnected{0};  // 1 while open; the watcher runs while 1
-    std::uint16_t m_PortNumber = 0;           // wParam of WM_COMM_READ
-    ReceiveQueue m_QueueRead;                 // received bytes the window has not taken
-    NotifyWindow* m_hNotifyWnd = nullptr;     // receiver of WM_COMM_READ; set by the owner
+    std::uint16_t m_PortNumber = 0;             // wParam of WM_COMM_READ
+    ReceiveQueue m_QueueRead;                   // received bytes the window has not taken
+    NotifyWindow* m_hNotifyWnd = nullptr;       // receiver of WM_COMM_READ; set by the owner
     AppMessageBox* m_pAppMessageBox = nullptr;  // watcher's messages; nullptr: standard error
 
-private:
-    // Implementation state; see SerialPort.cpp.
-    friend class SerialPortWatcher;
-    std::shared_ptr<SerialDevice> m_hComm;  // guarded by m_OpenCloseLock
+  private:
+    struct BoxWait;
+
+    // Gate that serialises OpenPort/ClosePort between the window thread and the
+    // overflow path. The window side wakes the current opening before it queues for
+    // the gate, so a watcher waiting in its message box or for the gate gives up
+    // instead of holding the window thread (which may be joining it) forever.
+    void EnterFromOwner();
+    bool EnterFromWatcher(SerialDevice& device);
+    void Leave();
+
+    int OpenLocked(const std::string& portName, std::uint32_t baudRate, std::uint16_t portNumber);
+    void CloseLocked();
+    void JoinRetired();
+
+    void ThreadWatchComm(std::shared_ptr<SerialDevice> device, std::uint16_t portNumber,
+                         std::string portName);
+    void HandleOverflow(const std::shared_ptr<SerialDevice>& device);
+    // Shows `text` in the application message box and blocks until it is dismissed or
+    // the opening is woken by a close; true when dismissed.
+    bool ShowAndWait(const std::string& text, SerialDevice& device);
+
+    // m_StateLock protects m_hComm, m_Busy and m_PendingBox; it is never held while
+    // joining a thread or blocking on the device.
+    std::mutex m_StateLock;
+    std::condition_variable m_StateCv;
+    std::shared_ptr<SerialDevice> m_hComm;
+    bool m_Busy = false;
+    std::shared_ptr<BoxWait> m_PendingBox;
+
+    // Touched only by the thread that holds the gate (m_Busy), or the destructor.
     std::thread m_hThreadWatchComm;
+    // A watcher that closed and reopened the port itself cannot join itself; the next
+    // gate holder on another thread joins it (it ends right after leaving the gate).
+    std::thread m_RetiredWatcher;
+
     std::atomic<int> m_RunningWatchers{0};
     std::atomic<std::uint32_t> m_LastGoodBaudRate{0};
-    std::recursive_mutex m_OpenCloseLock;
+    std::atomic<std::uint32_t> m_SuccessfulOpens{0};
+    std::atomic<std::uint64_t> m_WatcherWakeups{0};
 };
 
 }  // namespace vyx

@@ -1,0 +1,3 @@
+#include "serial/ComName.h"
+
+#include <gtest/gtest.h>

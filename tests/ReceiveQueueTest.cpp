@@ -1,0 +1,3 @@
+#include "serial/ReceiveQueue.h"
+
+#include <gtest/gtest.h>

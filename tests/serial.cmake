@@ -1,0 +1,7 @@
+# Tests of the serial link, against real pseudo-terminals.
+add_executable(serial_tests
+  ${CMAKE_CURRENT_LIST_DIR}/ReceiveQueueTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/SerialPortTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/ComNameTest.cpp)
+target_link_libraries(serial_tests PRIVATE vyx_serial vyx_test_support GTest::gtest_main vyx_warnings)
+gtest_discover_tests(serial_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
