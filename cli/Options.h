@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vyx::cli {
+
+enum class Command {
+    Info,
+    Text,
+    Baud,
+    CommandSet,
+    FontSet,
+    Language,
+    CellTest,
+    Download,
+    Probe,
+    Ports,
+    Map,
+    Unmap,
+};
+
+// Everything the command line asked for, validated: list indices are in range, the
+// rate is one of the five, the port name resolves to a device.
+struct Invocation {
+    std::string port = "COM4";  // "COMn" or a device path
+    std::uint32_t baud = 9600;  // the rate the display listens at
+    bool baudGiven = false;     // --baud was on the command line (probe tries it first)
+    Command command = Command::Info;
+
+    bool json = false;                        // info
+    std::chrono::milliseconds timeout{2000};  // info: whole wait; probe: per rate
+    std::string line1, line2;                 // text (UTF-8)
+    int index = 0;                            // baud, command-set, font-set, language
+    bool verify = false;                      // baud, command-set, font-set, language
+    bool block = false;                       // cell-test: block (true) or blank
+    bool noTool = false;                      // download
+    int comNumber = 0;                        // download: COM number the record names
+    std::string comName;                      // map, unmap: "COMn"
+    std::string device;                       // map
+};
+
+// The usage line printed with every usage error.
+constexpr const char* kUsageLine = "Usage: vyxctl [--port NAME] [--baud RATE] COMMAND [ARGS]";
+
+// Parses argv. Returns the invocation to run, or the exit status when the program ends
+// here: 0 after --help or --version (printed on standard output), kExitUsage after a
+// usage error (message and usage line on standard error).
+struct ParseOutcome {
+    std::optional<Invocation> invocation;
+    int exitStatus = 0;
+};
+ParseOutcome ParseCommandLine(int argc, char** argv);
+
+}  // namespace vyx::cli

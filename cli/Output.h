@@ -1,0 +1,23 @@
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace vyx::cli {
+
+// The report text exactly as the dialog's box shows it, followed by one newline.
+std::string ReportText(std::span<const std::uint8_t> reply);
+
+// One JSON object (one line, newline-terminated): version, the four raw codes, and the
+// list entry each code names (or null).
+std::string InformationJson(std::span<const std::uint8_t> reply);
+
+// A JSON string literal: quotes, backslashes and control characters escaped; other
+// UTF-8 passes through.
+std::string JsonString(const std::string& utf8);
+
+// Prints "vyxctl: <message>" and, when given, the hint line on standard error.
+void Fail(const std::string& message, const std::string& hint = {});
+
+}  // namespace vyx::cli

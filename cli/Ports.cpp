@@ -1,0 +1,142 @@
+#include "cli/Ports.h"
+
+#include <algorithm>
+#include <array>
+#include <cctype>
+#include <filesystem>
+#include <iostream>
+#include <span>
+#include <string_view>
+#include <system_error>
+#include <vector>
+
+#include "cli/ExitStatus.h"
+#include "cli/Output.h"
+#include "resources/Lists.h"
+#include "serial/ComName.h"
+
+namespace vyx::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// "ttyS10" after "ttyS9": compare the text before the trailing number, then the number.
+bool NaturalLess(const std::string& a, const std::string& b) {
+    const auto split = [](const std::string& s) {
+        std::size_t digits = s.size();
+        while (digits > 0 && std::isdigit(static_cast<unsigned char>(s[digits - 1])) != 0) {
+            --digits;
+        }
+        const std::string tail = s.substr(digits);
+        return std::make_pair(s.substr(0, digits), tail.size() > 9 ? 0UL : std::stoul("0" + tail));
+    };
+    return split(a) < split(b);
+}
+
+std::string WithTarget(const fs::path& path) {
+    std::error_code error;
+    const fs::path target = fs::read_symlink(path, error);
+    return error ? path.string() : path.string() + " -> " + target.string();
+}
+
+void AddMatching(const fs::path& folder, std::span<const std::string_view> prefixes,
+                 std::vector<std::string>& found) {
+    std::error_code error;
+    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+        const std::string name = it->path().filename().string();
+        const bool match =
+            std::any_of(prefixes.begin(), prefixes.end(),
+                        [&](std::string_view prefix) { return name.rfind(prefix, 0) == 0; });
+        if (match) {
+            found.push_back(it->path().string());
+        }
+    }
+}
+
+std::vector<std::string> SerialDevicesPresent() {
+    constexpr std::array<std::string_view, 3> kTtyPrefixes{"ttyS", "ttyUSB", "ttyACM"};
+    constexpr std::array<std::string_view, 1> kAnyName{""};
+    std::vector<std::string> found;
+    AddMatching("/dev", kTtyPrefixes, found);
+    std::sort(found.begin(), found.end(), NaturalLess);
+    std::vector<std::string> byId;
+    AddMatching("/dev/serial/by-id", kAnyName, byId);
+    std::sort(byId.begin(), byId.end());
+    found.insert(found.end(), byId.begin(), byId.end());
+    return found;
+}
+
+std::string Padded(std::string text, std::size_t width) {
+    text.resize(std::max(text.size(), width), ' ');
+    return text;
+}
+
+}  // namespace
+
+int ListPorts(std::ostream& out) {
+    out << "Ports folder: " << PortsDirectory() << '\n';
+    for (int n = 1; n <= resources::kComPortCount; ++n) {
+        const std::string name = "COM" + std::to_string(n);
+        const std::string device = ResolvePortName(name).value_or("");
+        std::error_code error;
+        const bool present = fs::exists(device, error);
+        out << Padded(name, 6) << Padded(WithTarget(device), 40) << ' '
+            << (present ? "present" : "missing") << '\n';
+    }
+    out << "Serial devices present:\n";
+    const std::vector<std::string> devices = SerialDevicesPresent();
+    for (const std::string& device : devices) {
+        out << "  " << WithTarget(device) << '\n';
+    }
+    if (devices.empty()) {
+        out << "  (none)\n";
+    }
+    return kExitOk;
+}
+
+int MapPort(const std::string& comName, const std::string& device) {
+    const fs::path folder = PortsDirectory();
+    const fs::path link = folder / comName;
+    std::error_code error;
+    const fs::path target = fs::absolute(device, error);
+    fs::create_directories(folder, error);
+    if (error) {
+        Fail(folder.string() + ": cannot create the ports folder: " + error.message());
+        return kExitFileNotWritten;
+    }
+    if (fs::exists(fs::symlink_status(link, error)) && !fs::is_symlink(link, error)) {
+        Fail(link.string() + ": exists and is not a link; not replaced");
+        return kExitFileNotWritten;
+    }
+    fs::remove(link, error);
+    fs::create_symlink(target, link, error);
+    if (error) {
+        Fail(link.string() + ": cannot create the link: " + error.message());
+        return kExitFileNotWritten;
+    }
+    std::cout << comName << " -> " << target.string() << " (" << link.string() << ")\n";
+    if (!fs::exists(target, error)) {
+        std::cout << "note: " << target.string() << " does not exist now; " << comName
+                  << " will open once it does\n";
+    }
+    return kExitOk;
+}
+
+int UnmapPort(const std::string& comName) {
+    const fs::path link = fs::path(PortsDirectory()) / comName;
+    std::error_code error;
+    if (!fs::is_symlink(link, error)) {
+        std::cout << comName << " has no link in " << PortsDirectory() << '\n';
+        return kExitOk;
+    }
+    if (!fs::remove(link, error)) {
+        Fail(link.string() + ": cannot remove the link: " + error.message());
+        return kExitFileNotWritten;
+    }
+    std::cout << comName << " unmapped; it resolves to " << ResolvePortName(comName).value_or("")
+              << " now\n";
+    return kExitOk;
+}
+
+}  // namespace vyx::cli

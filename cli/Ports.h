@@ -1,0 +1,19 @@
+#pragma once
+
+#include <ostream>
+#include <string>
+
+namespace vyx::cli {
+
+// COM1 to COM20 with the device each resolves to and whether it exists, then the serial
+// devices present. Returns the exit status (always 0).
+int ListPorts(std::ostream& out);
+
+// Links `comName` ("COMn") to `device` in the ports folder ($VYX_PORTS_DIR, else the
+// user's), replacing an earlier link. Returns 0, or kExitFileNotWritten after telling why.
+int MapPort(const std::string& comName, const std::string& device);
+
+// Removes the link of `comName`; a name without a link is left as it is (status 0).
+int UnmapPort(const std::string& comName);
+
+}  // namespace vyx::cli
