@@ -1,0 +1,85 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "sim/DisplaySim.h"
+#include "sim/Options.h"
+
+namespace vyx::sim {
+
+// Serves a DisplaySim on a pseudo-terminal: the host opens the slave (directly or
+// through the links), the server reads and writes the master.
+//
+// - It keeps a slave descriptor of its own open for its whole life, so the master never
+//   sees the hang-up (EIO, POLLHUP) that Linux reports while no slave is open: the host
+//   may close and reopen the line as often as it likes.
+// - The host's line speed is read with tcgetattr on the master (a pty master reports
+//   the slave's termios) each time bytes are read, and handed to the state machine.
+// - The host opening and closing the line is seen through inotify (IN_OPEN, IN_CLOSE_*)
+//   on the slave's device node; the master runs in packet mode (TIOCPKT), so the host's
+//   tcflush of its input shows up as well. --flood starts at that flush, or 200 ms after
+//   the opening when the host does not flush, so that an open-then-purge host keeps it.
+// - SIGINT, SIGTERM and SIGHUP arrive through a signalfd and end Run() cleanly; the
+//   destructor removes the links.
+// Single-threaded: everything happens in Run()'s poll loop.
+class PtyServer {
+  public:
+    explicit PtyServer(const Options& options);
+    ~PtyServer();
+    PtyServer(const PtyServer&) = delete;
+    PtyServer& operator=(const PtyServer&) = delete;
+
+    // Creates the pseudo-terminal, the links and the event sources. Returns 1, or 0 with
+    // `error` naming the call that failed and why.
+    int Open(std::string& error);
+    // Serves until a signal arrives; returns the process exit status.
+    int Run();
+
+    const std::string& SlavePath() const { return m_SlavePath; }
+
+  private:
+    using Clock = std::chrono::steady_clock;
+
+    // Bytes on their way out; byte i of a segment is due at start + i * perByte.
+    struct Segment {
+        std::vector<std::uint8_t> bytes;
+        std::size_t sent = 0;
+        Clock::time_point start;
+        Clock::duration perByte{};
+    };
+
+    int MakeLink(const std::string& path, std::string& error);
+    void RemoveLinks();
+    void OnMasterReadable(Clock::time_point now);
+    void OnHostEvents(Clock::time_point now);
+    void StartFlood(Clock::time_point now);
+    void ScheduleReply(std::vector<std::uint8_t> reply, Clock::time_point readAt);
+    void Schedule(std::vector<std::uint8_t> bytes, Clock::time_point start);
+    bool WriteDue(Clock::time_point now);  // false when the pty is full
+    int PollTimeoutMs(Clock::time_point now, bool blocked) const;
+    std::uint32_t HostLineRate() const;
+    Clock::duration ByteTime() const;
+    void Log(const std::string& line);
+    void Draw();
+
+    Options m_Options;
+    DisplaySim m_Sim;
+    int m_Master = -1;
+    int m_SlaveHold = -1;
+    int m_Signals = -1;
+    int m_Inotify = -1;
+    std::string m_SlavePath;
+    std::vector<std::string> m_Links;
+    std::deque<Segment> m_Out;
+    int m_HostOpens = 0;  // host descriptors open on the slave, as far as inotify tells
+    bool m_FloodArmed = false;
+    bool m_FloodDone = false;
+    Clock::time_point m_FloodDeadline;
+    bool m_Stop = false;
+};
+
+}  // namespace vyx::sim
