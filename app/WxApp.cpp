@@ -1,0 +1,47 @@
+#include <wx/app.h>
+#include <wx/init.h>
+
+#include <cstdio>
+#include <new>
+
+#include "app/WxMainDialog.h"
+
+namespace vyx::app {
+
+// The application: its whole run is the main dialog, shown modally. There is no main
+// loop of its own, no command line and no setting.
+class CVYX_UtilityApp final : public wxApp {
+  public:
+    // The instance has static storage (see below); wx deletes the application object
+    // at clean-up, which then only runs its destructor.
+    static void operator delete(void*) {}
+
+    // Runs the dialog and returns false: the program ends when the dialog has ended.
+    bool OnInit() override {
+        // No application name is set: wx takes the title from the executable's file
+        // name without extension, "VYX_Utility".
+        WxMainDialog dialog(GetAppName());
+        dialog.DoModal();
+        return false;
+    }
+};
+
+namespace {
+// The one application object, constructed during static initialisation.
+alignas(CVYX_UtilityApp) unsigned char g_AppStorage[sizeof(CVYX_UtilityApp)];
+CVYX_UtilityApp* const theApp = new (g_AppStorage) CVYX_UtilityApp;
+}  // namespace
+
+}  // namespace vyx::app
+
+int main(int argc, char** argv) {
+    if (!wxEntryStart(argc, argv)) {
+        // wx has said why on standard error (usually: no display).
+        std::fputs("VYX_Utility: cannot start the graphical interface\n", stderr);
+        return 1;
+    }
+    // OnInit runs the whole dialog; its false only means "no main loop follows".
+    wxTheApp->CallOnInit();
+    wxEntryCleanup();
+    return 0;
+}

@@ -1,0 +1,196 @@
+#include "app/WxDialogWindow.h"
+
+#include <wx/button.h>
+#include <wx/combobox.h>
+#include <wx/menu.h>
+#include <wx/textctrl.h>
+#include <wx/utils.h>
+
+#include "app/VYX_UtilityDlg.h"
+#include "app/WxAboutDlg.h"
+#include "app/WxMessageBoxes.h"
+#include "app/WxResources.h"
+#include "resources/ControlIds.h"
+#include "resources/StringTable.h"
+#include "resources/Templates.h"
+
+namespace vyx::app {
+namespace {
+namespace res = vyx::resources;
+}
+
+WxDialogWindow::WxDialogWindow() {
+    const res::DialogTemplate& dialogTemplate = res::kMainDialogTemplate;
+    Create(nullptr, wxID_ANY,
+           wxString::FromUTF8(dialogTemplate.title.data(), dialogTemplate.title.size()),
+           wxDefaultPosition, wxDefaultSize, WxDialogStyle(dialogTemplate));
+    BuildFromTemplate(*this, dialogTemplate);
+    m_Notifier = std::make_unique<WxNotifier>(
+        *this, [this](std::uint32_t message, std::uint64_t wParam, std::int64_t lParam) {
+            Deliver(message, wParam, lParam);
+        });
+    Bind(wxEVT_INIT_DIALOG, &WxDialogWindow::OnInitDialogEvent, this);
+    Bind(wxEVT_BUTTON, &WxDialogWindow::OnButton, this);
+    Bind(wxEVT_CHAR_HOOK, &WxDialogWindow::OnCharHook, this);
+    Bind(wxEVT_CONTEXT_MENU, &WxDialogWindow::OnContextMenu, this);
+}
+
+WxDialogWindow::~WxDialogWindow() {
+    // No posted message may reach a dialog that is going away.
+    m_Notifier->Detach();
+    m_Dialog = nullptr;
+}
+
+void WxDialogWindow::OnInitDialogEvent(wxInitDialogEvent& event) {
+    event.Skip();  // wx's own initialisation (data transfer) runs too
+    if (!m_Initialised && m_Dialog != nullptr) {
+        m_Initialised = true;
+        m_Dialog->OnInitDialog();
+    }
+}
+
+void WxDialogWindow::OnButton(wxCommandEvent& event) {
+    const wxWindow* control = FindWindow(event.GetId());
+    if (m_Dialog == nullptr || control == nullptr || control->GetParent() != this) {
+        event.Skip();
+        return;
+    }
+    // A disabled control clicks nothing; a synthesised event could still arrive.
+    if (control->IsEnabled()) {
+        m_Dialog->OnCommand(event.GetId());
+    }
+}
+
+void WxDialogWindow::OnCharHook(wxKeyEvent& event) {
+    switch (event.GetKeyCode()) {
+        case WXK_ESCAPE:
+            EndDialog(res::IDCANCEL);
+            return;
+        case WXK_RETURN:
+        case WXK_NUMPAD_ENTER: {
+            // Enter presses a focused button; anywhere else it is the dialog's OK.
+            const wxWindow* focus = FindFocus();
+            if (focus != nullptr && wxDynamicCast(focus, wxButton) != nullptr) {
+                event.Skip();
+                return;
+            }
+            EndDialog(res::IDOK);
+            return;
+        }
+        case WXK_F1:
+            SendAboutCommand();
+            return;
+        default:
+            event.Skip();
+    }
+}
+
+void WxDialogWindow::OnContextMenu(wxContextMenuEvent& /*event*/) {
+    const std::string_view text = res::LoadString(res::IDS_ABOUTBOX);
+    if (text.empty()) {
+        return;
+    }
+    wxMenu menu;
+    menu.Append(static_cast<int>(res::IDM_ABOUTBOX), wxString::FromUTF8(text.data(), text.size()));
+    menu.Bind(
+        wxEVT_MENU, [this](wxCommandEvent&) { SendAboutCommand(); },
+        static_cast<int>(res::IDM_ABOUTBOX));
+    PopupMenu(&menu);
+}
+
+void WxDialogWindow::SendAboutCommand() {
+    if (m_Dialog != nullptr) {
+        m_Dialog->OnMessage(WM_SYSCOMMAND, res::IDM_ABOUTBOX, 0);
+    }
+}
+
+void WxDialogWindow::Deliver(std::uint32_t message, std::uint64_t wParam, std::int64_t lParam) {
+    if (m_Dialog != nullptr) {
+        m_Dialog->OnMessage(message, wParam, lParam);
+    }
+}
+
+void WxDialogWindow::AddString(int id, const std::string& text) {
+    if (auto* combo = wxDynamicCast(FindWindow(id), wxComboBox)) {
+        combo->Append(wxString::FromUTF8(text));
+    }
+}
+
+void WxDialogWindow::SetCurSel(int id, int index) {
+    auto* combo = wxDynamicCast(FindWindow(id), wxComboBox);
+    if (combo == nullptr) {
+        return;
+    }
+    if (index >= 0 && static_cast<unsigned>(index) < combo->GetCount()) {
+        combo->SetSelection(index);
+    } else {
+        // An index that names no entry clears the selection and the field.
+        combo->SetSelection(wxNOT_FOUND);
+        combo->ChangeValue(wxEmptyString);
+    }
+}
+
+int WxDialogWindow::GetCurSel(int id) const {
+    // wxComboBox reports wxNOT_FOUND (-1) once the text field has been edited.
+    if (const auto* combo = wxDynamicCast(FindWindow(id), wxComboBox)) {
+        return combo->GetSelection();
+    }
+    return -1;
+}
+
+std::string WxDialogWindow::GetDlgItemText(int id) const {
+    const wxWindow* window = FindWindow(id);
+    if (window == nullptr) {
+        return {};
+    }
+    if (const auto* text = wxDynamicCast(window, wxTextCtrl)) {
+        return text->GetValue().utf8_string();
+    }
+    if (const auto* combo = wxDynamicCast(window, wxComboBox)) {
+        return combo->GetValue().utf8_string();
+    }
+    return window->GetLabel().utf8_string();
+}
+
+void WxDialogWindow::EnableWindow(int id, bool enable) {
+    if (wxWindow* window = FindWindow(id)) {
+        window->Enable(enable);
+    }
+}
+
+bool WxDialogWindow::IsWindowEnabled(int id) const {
+    const wxWindow* window = FindWindow(id);
+    return window != nullptr && window->IsThisEnabled();
+}
+
+void WxDialogWindow::MessageBox(const std::string& text, const std::string& caption,
+                                unsigned style) {
+    ShowMessageBox(this, text, caption, style);
+}
+
+void WxDialogWindow::ShowAboutBox() {
+    CAboutDlg about(this);
+    about.ShowModal();
+}
+
+void WxDialogWindow::SetIcons() {
+    wxDialog::SetIcons(ApplicationIcons());
+}
+
+void WxDialogWindow::Beep() {
+    wxBell();
+    // Also visible, for machines without a bell: the window manager flags the window.
+    RequestUserAttention(wxUSER_ATTENTION_INFO);
+}
+
+void WxDialogWindow::EndDialog(int result) {
+    const int code = result == res::IDOK ? wxID_OK : wxID_CANCEL;
+    if (IsModal()) {
+        EndModal(code);
+    } else {
+        SetReturnCode(code);
+        Hide();
+    }
+}
+
+}  // namespace vyx::app

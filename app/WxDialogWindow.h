@@ -1,0 +1,62 @@
+#pragma once
+
+#include <wx/dialog.h>
+
+#include <memory>
+
+#include "app/DialogWindow.h"
+#include "app/WxNotifier.h"
+
+namespace vyx::app {
+
+class CVYX_UtilityDlg;
+
+// The main dialog's window on wx: built from template 102, it carries out the
+// DialogWindow calls of CVYX_UtilityDlg and hands it the operator's clicks and the
+// posted messages, all on the window thread.
+//
+// Keys and menus: Escape ends the dialog as Cancel and Enter as OK (unless a button has
+// the focus, which Enter presses); GTK offers no window menu a program can extend, so
+// the About item is reached by F1 and by the dialog's context menu instead.
+class WxDialogWindow final : public wxDialog, public DialogWindow {
+  public:
+    WxDialogWindow();
+    ~WxDialogWindow() override;
+
+    // The dialog whose message table gets the clicks and messages; nullptr detaches.
+    void Attach(CVYX_UtilityDlg* dialog) { m_Dialog = dialog; }
+
+    // DialogWindow
+    void AddString(int id, const std::string& text) override;
+    void SetCurSel(int id, int index) override;
+    int GetCurSel(int id) const override;
+    std::string GetDlgItemText(int id) const override;
+    void EnableWindow(int id, bool enable) override;
+    bool IsWindowEnabled(int id) const override;
+    void MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
+    void ShowAboutBox() override;
+    bool HasSystemMenu() const override { return false; }
+    void AppendSystemMenuSeparator() override {}
+    void AppendSystemMenuItem(unsigned, const std::string&) override {}
+    void SetIcons() override;
+    void Beep() override;
+    void EndDialog(int result) override;
+    NotifyWindow& Notifier() override { return *m_Notifier; }
+
+    // The window-menu command of the About item, as the F1 key and the context menu
+    // send it.
+    void SendAboutCommand();
+
+  private:
+    void OnInitDialogEvent(wxInitDialogEvent& event);
+    void OnButton(wxCommandEvent& event);
+    void OnCharHook(wxKeyEvent& event);
+    void OnContextMenu(wxContextMenuEvent& event);
+    void Deliver(std::uint32_t message, std::uint64_t wParam, std::int64_t lParam);
+
+    CVYX_UtilityDlg* m_Dialog = nullptr;
+    std::unique_ptr<WxNotifier> m_Notifier;
+    bool m_Initialised = false;
+};
+
+}  // namespace vyx::app

@@ -1,0 +1,18 @@
+# Writes a C++ file holding the icon PNGs as byte arrays (run with cmake -P).
+# Inputs: OUTPUT (the .cpp to write), ICON_DIR, SIZES (comma-separated pixel sizes).
+string(REPLACE "," ";" SIZES "${SIZES}")
+set(body "// Generated from resources/icons/*.png by EmbedIcons.cmake; do not edit.\n")
+string(APPEND body "#include \"resources/Icon.h\"\n\n#include <array>\n\nnamespace vyx::resources {\nnamespace {\n")
+set(table "")
+foreach(size IN LISTS SIZES)
+  file(READ "${ICON_DIR}/vyx-utility-${size}.png" hex HEX)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
+  string(APPEND body "const unsigned char kIcon${size}[] = {${bytes}};\n")
+  string(APPEND table "    IconImage{${size}, kIcon${size}},\n")
+endforeach()
+list(LENGTH SIZES count)
+string(APPEND body "const std::array<IconImage, ${count}> kImages{{\n${table}}};\n}  // namespace\n\n")
+string(APPEND body "std::span<const IconImage> ApplicationIcon() { return kImages; }\n\n}  // namespace vyx::resources\n")
+file(WRITE "${OUTPUT}.tmp" "${body}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.tmp")
