@@ -212,6 +212,11 @@ std::uint32_t SerialPort::ReadComm(std::uint8_t* buffer, std::uint32_t maxCount)
     return ReadFrom(*device, buffer, maxCount);
 }
 
+bool SerialPort::DeviceLost() {
+    std::lock_guard lock(m_StateLock);
+    return m_hComm && m_hComm->Lost();
+}
+
 // ---------------------------------------------------------------------------------
 // The watcher
 

@@ -56,6 +56,9 @@ class SerialPort {
     // Times a watcher returned from a blocking wait (on the device or in its pause);
     // lets tests see that a dead device does not make the watcher spin.
     std::uint64_t WatcherWakeups() const { return m_WatcherWakeups.load(); }
+    // True when the open device has hung up or vanished: writes then return 0 at once
+    // and the watcher waits only for ClosePort.
+    bool DeviceLost();
 
     // Fields, as the rest of the program knows them.
     std::string m_PortName;                     // name given to the latest OpenPort

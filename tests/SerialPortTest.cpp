@@ -6,9 +6,13 @@
 #include <unistd.h>
 
 #include <fcntl.h>
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
 #include <numeric>
 #include <thread>
 
@@ -40,7 +44,7 @@ std::vector<std::uint8_t> TakeAll(ReceiveQueue& queue) {
     return out;
 }
 
-[[maybe_unused]] int InputWaiting(int fd) {
+int InputWaiting(int fd) {
     int n = 0;
     ioctl(fd, FIONREAD, &n);
     return n;
@@ -93,5 +97,368 @@ TEST_F(SerialPortTest, WritesReachTheFarEndAndReceivedBytesAreQueuedAndNotified)
     EXPECT_EQ(Write(frame), 0u);  // not open: nothing written, no descriptor touched
 }
 
+TEST_F(SerialPortTest, ReopensAfterCloseWithANewWatcher) {
+    for (int round = 0; round < 3; ++round) {
+        ASSERT_EQ(Open(19200, 5), 1) << "round " << round;
+        EXPECT_EQ(m_Port.RunningWatchers(), 1);
+        const auto bytes = Pattern(10, static_cast<std::uint32_t>(round));
+        ASSERT_TRUE(m_Pty.Write(bytes));
+        ASSERT_TRUE(m_Window.WaitForCount(static_cast<std::size_t>(round) + 1, 5s));
+        EXPECT_EQ(TakeAll(m_Port.m_QueueRead), bytes);
+        m_Port.ClosePort();
+        EXPECT_EQ(m_Port.RunningWatchers(), 0);
+    }
+    EXPECT_EQ(m_Port.SuccessfulOpens(), 3u);
+}
+
+// Opening and closing must leave nothing behind: no descriptor (device, eventfd), no
+// thread. Every tenth port goes away through its destructor instead of ClosePort.
+TEST_F(SerialPortTest, ThousandOpenCloseCyclesLeaveDescriptorsAndThreadsUnchanged) {
+    const int descriptors = test::OpenDescriptorCount();
+    const int threads = test::ThreadCount();
+    for (int i = 0; i < 1000; ++i) {
+        if (i % 10 == 0) {
+            SerialPort scoped;
+            ASSERT_EQ(scoped.OpenPort(m_Pty.SlavePath(), 9600, 4), 1) << "cycle " << i;
+            continue;
+        }
+        ASSERT_EQ(Open(), 1) << "cycle " << i;
+        m_Port.ClosePort();
+    }
+    EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+    EXPECT_EQ(test::ThreadCount(), threads);
+    EXPECT_EQ(m_Port.RunningWatchers(), 0);
+}
+
+TEST_F(SerialPortTest, SecondOpenOfAnOpenDeviceFailsUntilTheFirstCloses) {
+    ASSERT_EQ(Open(), 1);
+    const int descriptors = test::OpenDescriptorCount();
+    SerialPort other;
+    EXPECT_EQ(other.OpenPort(m_Pty.SlavePath(), 9600, 4), 0);
+    EXPECT_EQ(other.m_bConnected.load(), 0);
+    EXPECT_EQ(other.RunningWatchers(), 0);
+    EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+    m_Port.ClosePort();
+    EXPECT_EQ(other.OpenPort(m_Pty.SlavePath(), 9600, 4), 1);
+}
+
+// Names that cannot be opened as a serial port fail cleanly and leak nothing.
+TEST_F(SerialPortTest, UnopenableNamesFailWithoutLeaks) {
+    const int descriptors = test::OpenDescriptorCount();
+    const int threads = test::ThreadCount();
+    for (const char* name : {"/dev/null", "/nonexistent/ttyUSB0", "COM0", "COMX"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(m_Port.OpenPort(name, 9600, 1), 0);
+        EXPECT_EQ(m_Port.m_bConnected.load(), 0);
+        EXPECT_EQ(m_Port.RunningWatchers(), 0);
+        EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+        EXPECT_EQ(test::ThreadCount(), threads);
+        const std::uint8_t byte = 0x41;
+        EXPECT_EQ(m_Port.WriteComm(&byte, 1), 0u);
+    }
+    // An unsupported rate is refused before anything is opened.
+    EXPECT_EQ(Open(12345), 0);
+    EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
+}
+
+class LineStateTest : public SerialPortTest, public ::testing::WithParamInterface<std::uint32_t> {};
+
+// The device starts in a cooked state with handshakes the port must keep (CRTSCTS,
+// HUPCL) and ones it must remove (XON/XOFF, parity, 7 bits, echo, CR/LF mapping).
+TEST_P(LineStateTest, LineStateReadBackFromTheDevice) {
+    const int fd = m_Pty.SlaveHoldFd();
+    termios before{};
+    ASSERT_EQ(tcgetattr(fd, &before), 0);
+    before.c_cflag &= ~static_cast<tcflag_t>(CSIZE);
+    before.c_cflag |= CS7 | PARENB | CSTOPB | CRTSCTS | HUPCL;
+    before.c_iflag |= IXON | IXOFF | IXANY | ICRNL;
+    before.c_oflag |= OPOST | ONLCR;
+    before.c_lflag |= ECHO | ICANON | ISIG;
+    ASSERT_EQ(tcsetattr(fd, TCSANOW, &before), 0);
+
+    ASSERT_EQ(Open(GetParam()), 1);
+    termios after{};
+    ASSERT_EQ(tcgetattr(fd, &after), 0);
+    const std::map<std::uint32_t, speed_t> speeds = {
+        {9600, B9600}, {19200, B19200}, {38400, B38400}, {57600, B57600}, {115200, B115200}};
+    EXPECT_EQ(cfgetospeed(&after), speeds.at(GetParam()));
+    EXPECT_EQ(cfgetispeed(&after), speeds.at(GetParam()));
+    EXPECT_EQ(after.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+    EXPECT_EQ(after.c_cflag & (PARENB | CSTOPB), 0u);
+    EXPECT_EQ(after.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
+    EXPECT_EQ(after.c_cflag & (CRTSCTS | HUPCL), before.c_cflag & (CRTSCTS | HUPCL));
+    EXPECT_EQ(after.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | IGNCR), 0u);
+    EXPECT_EQ(after.c_oflag & OPOST, 0u);
+    EXPECT_EQ(after.c_lflag & (ECHO | ICANON | ISIG | IEXTEN), 0u);
+    EXPECT_EQ(after.c_cc[VMIN], 1);
+    EXPECT_EQ(after.c_cc[VTIME], 0);
+
+    // Raw both ways: CR and LF pass unchanged.
+    const std::vector<std::uint8_t> crlf = {'\r', '\n', 'A', '\n'};
+    EXPECT_EQ(Write(crlf), crlf.size());
+    EXPECT_EQ(m_Pty.Read(crlf.size(), 2s), crlf);
+}
+
+INSTANTIATE_TEST_SUITE_P(FiveRates, LineStateTest,
+                         ::testing::Values(9600u, 19200u, 38400u, 57600u, 115200u));
+
+TEST_F(SerialPortTest, ReceivedXoffDoesNotStallWriting) {
+    ASSERT_EQ(Open(), 1);
+    ASSERT_TRUE(m_Pty.Write(std::vector<std::uint8_t>{0x13}));
+    ASSERT_TRUE(m_Window.WaitForCount(1, 5s));
+    EXPECT_EQ(TakeAll(m_Port.m_QueueRead), std::vector<std::uint8_t>{0x13});
+    const auto frame = Pattern(45);
+    EXPECT_EQ(Write(frame), frame.size());
+    EXPECT_EQ(m_Pty.Read(frame.size(), 2s), frame);
+}
+
+TEST_F(SerialPortTest, NotificationsCarryThePortNumber) {
+    std::size_t posted = 0;
+    for (const std::uint16_t number :
+         {std::uint16_t{1}, std::uint16_t{3}, std::uint16_t{10}, std::uint16_t{20}}) {
+        ASSERT_EQ(Open(9600, number), 1);
+        ASSERT_TRUE(m_Pty.Write(std::vector<std::uint8_t>{0x06}));
+        ASSERT_TRUE(m_Window.WaitForCount(++posted, 5s));
+        EXPECT_EQ(m_Window.Messages().back().wParam, number);
+        m_Port.ClosePort();
+    }
+}
+
+// More than one chunk waiting: 3000 bytes wait in the driver while the watcher is held
+// up in its previous notification; they are taken as 2068 + 932 in one drain and
+// announced once, with the last position of the 932-byte chunk.
+TEST_F(SerialPortTest, MoreThanAChunkWaitingArrivesInChunksWithOneNotification) {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool release = false;
+    m_Window.SetOnPost([&] {
+        std::unique_lock hold(lock);
+        changed.wait(hold, [&] { return release; });
+    });
+    ASSERT_EQ(Open(115200, 7), 1);
+    ASSERT_TRUE(m_Pty.Write(std::vector<std::uint8_t>{0xAA}));
+    ASSERT_TRUE(m_Window.WaitForCount(1, 5s));  // the watcher is now held in its post
+
+    const auto burst = Pattern(3000, 1);
+    ASSERT_TRUE(m_Pty.Write(burst));
+    ASSERT_TRUE(Eventually([&] { return InputWaiting(m_Pty.SlaveHoldFd()) == 3000; }));
+    {
+        std::lock_guard hold(lock);
+        release = true;
+    }
+    changed.notify_all();
+
+    ASSERT_TRUE(m_Window.WaitForCount(2, 5s));
+    auto expected = std::vector<std::uint8_t>{0xAA};
+    expected.insert(expected.end(), burst.begin(), burst.end());
+    EXPECT_EQ(TakeAll(m_Port.m_QueueRead), expected);
+    const auto messages = m_Window.Messages();
+    EXPECT_EQ(messages[1].lParam, 3000 - 2068 - 1);
+    m_Port.ClosePort();
+    EXPECT_EQ(m_Window.Count(), 2u);
+}
+
+// The bound is generous on purpose: this proves the wake-up, not the speed.
+TEST_F(SerialPortTest, ClosePortEndsAWaitingOrPausingWatcherPromptly) {
+    ASSERT_EQ(Open(), 1);
+    auto start = Clock::now();
+    m_Port.ClosePort();  // the watcher is waiting for input
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_EQ(m_Port.RunningWatchers(), 0);
+
+    ASSERT_EQ(Open(), 1);
+    ASSERT_TRUE(m_Pty.Write(std::vector<std::uint8_t>{1}));
+    ASSERT_TRUE(Eventually([&] { return m_Port.m_QueueRead.GetCount() == 1; }));
+    start = Clock::now();
+    m_Port.ClosePort();  // the watcher is in its gathering pause
+    EXPECT_LT(Clock::now() - start, 1s);
+    EXPECT_EQ(m_Port.RunningWatchers(), 0);
+}
+
+// A hang-up (here: the pseudo-terminal's master closes) must not make the watcher spin.
+TEST_F(SerialPortTest, FarEndVanishingCausesNoBusyLoopAndCloseStillWorks) {
+    ASSERT_EQ(Open(), 1);
+    testing::internal::CaptureStderr();
+    m_Pty.CloseMaster();
+    ASSERT_TRUE(Eventually([&] { return m_Port.DeviceLost(); }));
+    const std::uint64_t wakeups = m_Port.WatcherWakeups();
+    // An observation window, not a synchronisation: a spinning watcher would wake up
+    // thousands of times in it.
+    std::this_thread::sleep_for(300ms);
+    EXPECT_LE(m_Port.WatcherWakeups() - wakeups, 3u);
+    EXPECT_EQ(m_Port.m_bConnected.load(), 1);
+
+    const auto start = Clock::now();
+    const auto frame = Pattern(20);
+    EXPECT_EQ(Write(frame), 0u);
+    EXPECT_LT(Clock::now() - start, 500ms);
+    m_Port.ClosePort();
+    const std::string diagnostics = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(m_Port.RunningWatchers(), 0);
+    EXPECT_EQ(m_Port.m_bConnected.load(), 0);
+    std::size_t lines = 0;
+    for (std::size_t at = diagnostics.find("device lost"); at != std::string::npos;
+         at = diagnostics.find("device lost", at + 1)) {
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1u) << diagnostics;
+}
+
+// Fills the far end's input until it takes nothing more, then reads `room` bytes back
+// and waits until the pseudo-terminal has moved that much from its internal buffer into
+// the far end's read buffer again: only then can the port write `room` more bytes.
+void StallFarEnd(PtyPair& pty, std::size_t room) {
+    const int fd = pty.SlaveHoldFd();
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    const std::vector<std::uint8_t> block(1024, 0x55);
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    // The far end's read buffer fills from the pseudo-terminal's own buffer a moment
+    // later; take its size once it holds steady.
+    int full = -1;
+    ASSERT_TRUE(Eventually([&] {
+        const int now = InputWaiting(pty.MasterFd());
+        const bool steady = now > 0 && now == full;
+        full = now;
+        return steady;
+    }));
+    ASSERT_EQ(pty.Read(room, 2s).size(), room);
+    ASSERT_TRUE(Eventually([&] { return InputWaiting(pty.MasterFd()) == full; }));
+}
+
+TEST_F(SerialPortTest, WriteToAStalledPeerReturnsWithinItsBoundWithThePartialCount) {
+    ASSERT_EQ(Open(115200), 1);
+    StallFarEnd(m_Pty, 2048);
+    const auto bytes = Pattern(16384);
+    const auto start = Clock::now();
+    const std::uint32_t written = Write(bytes);
+    const auto elapsed = Clock::now() - start;
+    // Bound: 2 x 16384 x 10 / 115200 s + 1 s = 3.84 s; a second's margin for the host.
+    EXPECT_LT(elapsed, 4840ms);
+    EXPECT_GE(elapsed, 2800ms);  // it did wait for the stalled peer before giving up
+    EXPECT_GE(written, 2048u);
+    EXPECT_LT(written, bytes.size());
+    m_Port.ClosePort();
+}
+
+// A close from another thread (the overflow path does this) cancels a write that waits
+// for a stalled peer, long before the write's own bound.
+TEST_F(SerialPortTest, ClosePortCancelsAWriteInProgress) {
+    ASSERT_EQ(Open(9600), 1);
+    StallFarEnd(m_Pty, 2048);
+    // At 9600 baud the bound of this write is over two minutes.
+    const std::vector<std::uint8_t> bytes(65536, 0xAA);
+    std::atomic<std::uint32_t> written{0};
+    std::thread writer([&] { written = Write(bytes); });
+    // The write is under way once its bytes reach the far end (behind the filler).
+    const bool underWay = Eventually([&] {
+        const auto got = m_Pty.Read(4096, 20ms);
+        return std::find(got.begin(), got.end(), 0xAA) != got.end();
+    });
+    const auto start = Clock::now();
+    m_Port.ClosePort();
+    writer.join();
+    ASSERT_TRUE(underWay);
+    EXPECT_LT(Clock::now() - start, 2s);
+    EXPECT_GT(written.load(), 0u);
+    EXPECT_LT(written.load(), bytes.size());
+}
+
+// Closing right after a write never loses the frame: WriteComm waits until the bytes
+// are out, and the close does not discard output.
+TEST_F(SerialPortTest, CloseRightAfterEachWriteLosesNoFrame) {
+    for (std::uint32_t i = 0; i < 200; ++i) {
+        ASSERT_EQ(Open(115200), 1);
+        const auto frame = Pattern(40, i);
+        ASSERT_EQ(Write(frame), frame.size());
+        m_Port.ClosePort();
+        ASSERT_EQ(m_Pty.Read(frame.size(), 2s), frame) << "frame " << i;
+    }
+}
+
+// Fills the queue to exactly 8191 bytes, then sends one more: that one-byte chunk does
+// not fit, so the overflow path runs.
+TEST_F(SerialPortTest, OverflowShowsTheMessageClearsAndReopensOnTheSameSettings) {
+    const int threads = test::ThreadCount();
+    ASSERT_EQ(Open(38400, 6), 1);
+    ASSERT_TRUE(m_Pty.Write(Pattern(ReceiveQueue::kCapacity)));
+    ASSERT_TRUE(
+        Eventually([&] { return m_Port.m_QueueRead.GetCount() == ReceiveQueue::kCapacity; }));
+    ASSERT_TRUE(m_Pty.Write(std::vector<std::uint8_t>{0x42}));
+    ASSERT_TRUE(m_Box.WaitForShown(1, 5s));
+    EXPECT_EQ(m_Box.Texts(), std::vector<std::string>{"m_QueueRead FULL!"});
+    // The box is up: the watcher waits for the operator, the port is still open.
+    EXPECT_EQ(m_Port.m_bConnected.load(), 1);
+    EXPECT_EQ(m_Port.SuccessfulOpens(), 1u);
+
+    ASSERT_EQ(m_Box.DismissAll(), 1);
+    ASSERT_TRUE(Eventually([&] { return m_Port.SuccessfulOpens() == 2u; }));
+    ASSERT_TRUE(Eventually([&] { return m_Port.RunningWatchers() == 1; }));
+    ASSERT_TRUE(Eventually([&] { return test::ThreadCount() == threads + 1; }));
+    EXPECT_EQ(m_Port.m_QueueRead.GetCount(), 0);
+    EXPECT_EQ(m_Port.m_bConnected.load(), 1);
+    EXPECT_EQ(m_Port.m_PortName, m_Pty.SlavePath());
+    EXPECT_EQ(m_Port.m_PortNumber, 6);
+    EXPECT_EQ(m_Port.LastGoodBaudRate(), 38400u);
+    termios tio{};
+    ASSERT_EQ(tcgetattr(m_Pty.SlaveHoldFd(), &tio), 0);
+    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B38400));
+
+    // The new watcher receives and notifies.
+    const std::size_t before = m_Window.Count();
+    const auto reply = Pattern(22, 9);
+    ASSERT_TRUE(m_Pty.Write(reply));
+    ASSERT_TRUE(m_Window.WaitForCount(before + 1, 5s));
+    EXPECT_EQ(TakeAll(m_Port.m_QueueRead), reply);
+    EXPECT_EQ(m_Window.Messages().back().wParam, 6u);
+    m_Port.ClosePort();
+    EXPECT_EQ(m_Port.RunningWatchers(), 0);
+    EXPECT_EQ(test::ThreadCount(), threads);
+}
+
+// The operator presses "Close" while "m_QueueRead FULL!" is up: ClosePort must not wait
+// for the box, and a later dismissal neither closes nor reopens anything, even when the
+// port object is already gone.
+TEST_F(SerialPortTest, CloseWhileTheOverflowMessageIsUpDoesNotDeadlock) {
+    test::TestMessageBox box;
+    {
+        SerialPort port;
+        port.m_pAppMessageBox = &box;
+        ASSERT_EQ(port.OpenPort(m_Pty.SlavePath(), 9600, 2), 1);
+        ASSERT_TRUE(m_Pty.Write(Pattern(ReceiveQueue::kCapacity + 1)));
+        ASSERT_TRUE(box.WaitForShown(1, 5s));
+        port.ClosePort();
+        EXPECT_EQ(port.RunningWatchers(), 0);
+        EXPECT_EQ(port.m_bConnected.load(), 0);
+        EXPECT_EQ(port.SuccessfulOpens(), 1u);
+        EXPECT_EQ(port.m_QueueRead.GetCount(), 0);
+    }
+    EXPECT_EQ(box.DismissAll(), 1);
+    // The device is free again: nothing reopened it.
+    ASSERT_EQ(Open(), 1);
+}
+
+// Dismissal and the owner's close race each other; whichever wins, the end state is a
+// closed port with no watcher and no leaked thread. Run under TSan to check the locking.
+TEST_F(SerialPortTest, DismissalRacingCloseEndsClosedWithoutWatchers) {
+    const int threads = test::ThreadCount();
+    for (int round = 0; round < 20; ++round) {
+        test::TestMessageBox box;
+        m_Port.m_pAppMessageBox = &box;
+        ASSERT_EQ(Open(115200), 1);
+        ASSERT_TRUE(m_Pty.Write(Pattern(ReceiveQueue::kCapacity + 1)));
+        ASSERT_TRUE(box.WaitForShown(1, 5s)) << "round " << round;
+        std::thread operatorThread([&] { box.DismissAll(); });
+        m_Port.ClosePort();
+        operatorThread.join();
+        m_Port.ClosePort();  // a reopen that won the race is closed here
+        EXPECT_EQ(m_Port.RunningWatchers(), 0);
+        EXPECT_EQ(m_Port.m_bConnected.load(), 0);
+        m_Port.m_pAppMessageBox = &m_Box;
+        m_Pty.ReadUntilQuiet(1ms, 10ms);
+    }
+    EXPECT_EQ(test::ThreadCount(), threads);
+}
 }  // namespace
 }  // namespace vyx
