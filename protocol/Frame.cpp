@@ -81,6 +81,22 @@ std::size_t BuildCellTest(std::span<std::uint8_t> out, bool block) {
 
 namespace {
 
+// Bytes to skip for an invalid sequence at s[0]: a valid lead byte together with the
+// continuation bytes that follow it (at most `expected` - 1), so that a cut-off
+// character becomes one '?', not one per byte.
+std::size_t InvalidSequenceLength(std::string_view s) {
+    const auto lead = static_cast<unsigned char>(s[0]);
+    const std::size_t expected = lead >= 0xF0 && lead <= 0xF4   ? 4
+                                 : lead >= 0xE0 && lead <= 0xEF ? 3
+                                 : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                                : 1;
+    std::size_t n = 1;
+    while (n < expected && n < s.size() && (static_cast<unsigned char>(s[n]) & 0xC0) == 0x80) {
+        ++n;
+    }
+    return n;
+}
+
 // Length of the UTF-8 sequence starting at s[0], or 0 when it is not a valid one.
 std::size_t Utf8SequenceLength(std::string_view s) {
     const auto lead = static_cast<unsigned char>(s[0]);
@@ -134,16 +150,17 @@ std::array<std::uint8_t, kLineLength> EncodeTextLine(std::string_view utf8) {
     while (!utf8.empty() && used < kLineLength && utf8[0] != '\0') {
         const std::size_t seq = Utf8SequenceLength(utf8);
         if (seq == 0) {
-            line[used++] = '?';  // a stray byte is one unrepresentable character
-            utf8.remove_prefix(1);
+            line[used++] = '?';  // a broken sequence is one unrepresentable character
+            utf8.remove_prefix(InvalidSequenceLength(utf8));
             continue;
         }
         const auto lead = static_cast<unsigned char>(utf8[0]);
         if (seq == 1) {
             line[used++] = lead;
         } else {
-            line[used++] = cd == reinterpret_cast<iconv_t>(-1) ? std::uint8_t{'?'}
-                                                               : ToWindows1252(cd, utf8.substr(0, seq));
+            line[used++] = cd == reinterpret_cast<iconv_t>(-1)
+                               ? std::uint8_t{'?'}
+                               : ToWindows1252(cd, utf8.substr(0, seq));
         }
         utf8.remove_prefix(seq);
     }

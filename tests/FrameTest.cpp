@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -42,8 +43,7 @@ TEST(Frame, WorkedFramesByteForByte) {
     EXPECT_EQ(Sent(buf, BuildDownloadModeFrame(buf)),
               (Bytes{0x02, 0x03, 0x40, 0xAA, 0x55, 0x03, 0xBF}));
     EXPECT_EQ(Sent(buf, BuildBaudRateFrame(buf, 4)), (Bytes{0x02, 0x02, 0x33, 0x04, 0x03, 0x36}));
-    EXPECT_EQ(Sent(buf, BuildCommandSetFrame(buf, 0)),
-              (Bytes{0x02, 0x02, 0x34, 0x00, 0x03, 0x35}));
+    EXPECT_EQ(Sent(buf, BuildCommandSetFrame(buf, 0)), (Bytes{0x02, 0x02, 0x34, 0x00, 0x03, 0x35}));
     const auto blank = EncodeTextLine("");
     EXPECT_EQ(Sent(buf, BuildTextFrame(buf, blank, blank)), TextFrame(0x18, Bytes(40, 0x20)));
 }
@@ -57,10 +57,10 @@ TEST(Frame, IndexFramesApplyTheirMasks) {
         std::uint8_t data;
     };
     const Case cases[] = {
-        {BuildBaudRateFrame, 4, '3', 0x04},      {BuildBaudRateFrame, -1, '3', 0xFF},
-        {BuildCommandSetFrame, 9, '4', 0x09},    {BuildCommandSetFrame, -1, '4', 0x0F},
-        {BuildDefaultFontFrame, 17, '5', 0x11},  {BuildDefaultFontFrame, -1, '5', 0x1F},
-        {BuildLanguageFrame, 12, '6', 0x0C},     {BuildLanguageFrame, -1, '6', 0x0F},
+        {BuildBaudRateFrame, 4, '3', 0x04},     {BuildBaudRateFrame, -1, '3', 0xFF},
+        {BuildCommandSetFrame, 9, '4', 0x09},   {BuildCommandSetFrame, -1, '4', 0x0F},
+        {BuildDefaultFontFrame, 17, '5', 0x11}, {BuildDefaultFontFrame, -1, '5', 0x1F},
+        {BuildLanguageFrame, 12, '6', 0x0C},    {BuildLanguageFrame, -1, '6', 0x0F},
     };
     for (const auto& c : cases) {
         ASSERT_EQ(c.build(buf, c.index), 6u);
@@ -89,8 +89,55 @@ TEST(Frame, ShortFrameAfterLongOneSendsOnlyItsOwnBytes) {
     std::array<std::uint8_t, kMainTxBufferSize> buf{};
     const auto line = EncodeTextLine("12345678901234567890");
     ASSERT_EQ(BuildTextFrame(buf, line, line), 45u);
+    const auto before = buf;
     ASSERT_EQ(BuildCommandSetFrame(buf, 0), 6u);
-    EXPECT_EQ(buf[6], '4');  // the text frame's tail is still there, but not counted
+    EXPECT_EQ(Sent(buf, 6), (Bytes{0x02, 0x02, 0x34, 0x00, 0x03, 0x35}));
+    // The builder writes its own bytes only; the rest of the buffer is left as it was.
+    EXPECT_TRUE(std::equal(buf.begin() + 6, buf.end(), before.begin() + 6));
+}
+
+TEST(Frame, BuildersWriteNothingPastTheirFrame) {
+    struct Case {
+        const char* name;
+        std::size_t (*build)(std::span<std::uint8_t>);
+        std::size_t size;
+    };
+    const Case cases[] = {
+        {"query", BuildInformationQuery, 5},
+        {"download", BuildDownloadModeFrame, 7},
+        {"baud", [](std::span<std::uint8_t> o) { return BuildBaudRateFrame(o, 2); }, 6},
+        {"language", [](std::span<std::uint8_t> o) { return BuildLanguageFrame(o, 5); }, 6},
+        {"cell test", [](std::span<std::uint8_t> o) { return BuildCellTest(o, true); }, 40},
+    };
+    for (const auto& c : cases) {
+        std::array<std::uint8_t, kMainTxBufferSize> buf;
+        buf.fill(0xEE);
+        ASSERT_EQ(c.build(buf), c.size) << c.name;
+        EXPECT_TRUE(std::all_of(buf.begin() + static_cast<std::ptrdiff_t>(c.size), buf.end(),
+                                [](std::uint8_t b) { return b == 0xEE; }))
+            << c.name;
+        // A buffer of exactly the frame's size is enough; one byte less is not.
+        Bytes exact(c.size);
+        EXPECT_EQ(c.build(exact), c.size) << c.name;
+        EXPECT_EQ(exact, Sent(buf, c.size)) << c.name;
+        Bytes shorter(c.size - 1);
+        EXPECT_EQ(c.build(shorter), 0u) << c.name;
+    }
+}
+
+TEST(Frame, TextFrameCarriesBothLinesAndItsCheck) {
+    std::array<std::uint8_t, kMainTxBufferSize> buf{};
+    const auto line1 = EncodeTextLine("abc");
+    const auto line2 = EncodeTextLine("Z");
+    ASSERT_EQ(BuildTextFrame(buf, line1, line2), 45u);
+    Bytes data(40, ' ');
+    data[0] = 'a';
+    data[1] = 'b';
+    data[2] = 'c';
+    data[20] = 'Z';
+    // Blanks cancel in pairs: 38 of them leave 0x29 ^ '2' ^ a ^ b ^ c ^ Z ^ ETX.
+    const auto bcc = static_cast<std::uint8_t>(0x29 ^ 0x32 ^ 'a' ^ 'b' ^ 'c' ^ 'Z' ^ 0x03);
+    EXPECT_EQ(Sent(buf, 45), TextFrame(bcc, data));
 }
 
 TEST(Frame, RefusesTooSmallBuffersAndOversizedData) {
@@ -125,9 +172,15 @@ TEST(TextLine, EncodesCutsAndPads) {
         {"\xD0\x96x", "?x" + std::string(18, ' ')},                 // Cyrillic Ж
         {"\xE6\x97\xA5\xE6\x9C\xAC", "??" + std::string(18, ' ')},  // two CJK characters
         {"\xF0\x9F\x98\x80!", "?!" + std::string(18, ' ')},         // emoji
-        {"a\xFF" "b", "a?b" + std::string(17, ' ')},                // invalid UTF-8
-        {std::string("ab\0cd", 5), "ab" + std::string(18, ' ')},     // NUL ends the text
-        {"\t\x01", "\t\x01" + std::string(18, ' ')},                // controls pass
+        {"a\xFF"
+         "b",
+         "a?b" + std::string(17, ' ')},                   // invalid UTF-8
+        {"\xE2\x82x\xC3", "?x?" + std::string(17, ' ')},  // cut-off characters
+        {"\x80\x80y", "??y" + std::string(17, ' ')},      // stray continuations
+        {"\xED\xA0\x80z", "?z" + std::string(18, ' ')},   // a surrogate
+        {std::string(19, 'a') + "\xC3\xA9\xC3\xA9", std::string(19, 'a') + "\xE9"},
+        {std::string("ab\0cd", 5), "ab" + std::string(18, ' ')},  // NUL ends the text
+        {"\t\x01", "\t\x01" + std::string(18, ' ')},              // controls pass
     };
     for (const auto& c : cases) {
         const auto line = EncodeTextLine(c.text);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 namespace vyx::protocol {
@@ -45,7 +46,42 @@ TEST(Report, ReadsOnlyPositionsThreeToEighteen) {
     const auto f = ParseInformation(reply);
     EXPECT_EQ(f.version, "abcdefghijkl");
     EXPECT_EQ(f.commandSet, 'm');
+    EXPECT_EQ(f.defaultFont, 'n');
+    EXPECT_EQ(f.language, 'o');
     EXPECT_EQ(f.baudRate, 'p');
+    EXPECT_EQ(BuildInformationReport(reply),
+              "\n\nVersion :\nabcdefghijkl\n\nCommand Set :\n6D\n\nDefault Font :\n6E"
+              "\n\nLanguage :\n6F\n\nBPS :\n70");
+}
+
+TEST(Report, SettingBytesInTwoHexDigits) {
+    struct Case {
+        std::uint8_t value;
+        const char* shown;
+    };
+    const Case cases[] = {{0x00, " 0"}, {0x05, " 5"}, {0x0A, " A"}, {0x10, "10"},
+                          {0x1F, "1F"}, {0xC3, "C3"}, {0xFF, "FF"}};
+    for (const auto& c : cases) {
+        const auto text = BuildInformationReport(Reply({}, c.value, 0, 0, 0));
+        EXPECT_NE(text.find(std::string("Command Set :\n") + c.shown + "\n"), std::string::npos)
+            << text;
+    }
+}
+
+TEST(Report, EmptyVersionLeavesItsLineEmpty) {
+    EXPECT_EQ(BuildInformationReport(Reply({}, 0, 0, 0, 0)),
+              "\n\nVersion :\n\n\nCommand Set :\n 0\n\nDefault Font :\n 0"
+              "\n\nLanguage :\n 0\n\nBPS :\n 0");
+}
+
+TEST(Report, VersionIsExactlyPositionsThreeToFourteen) {
+    // Neighbouring bytes are not zero, so reading one position too many or too few
+    // shows up in the text.
+    std::vector<std::uint8_t> reply(22, 'X');
+    for (std::size_t i = 3; i <= 14; ++i) {
+        reply[i] = static_cast<std::uint8_t>('0' + (i - 3) % 10);
+    }
+    EXPECT_EQ(ParseInformation(reply).version, "012345678901");
 }
 
 TEST(Report, ShortReplyReadsZerosNotPastTheEnd) {
