@@ -429,8 +429,11 @@ void PtyServer::Draw() {
     for (const auto& link : m_Links) {
         where += " <- " + link;
     }
-    const std::string screen = RenderScreen(m_Sim, {where, m_HostOpens > 0});
-    std::fputs("\x1b[H", stdout);  // redraw in place from the top left
+    // Redraw in place from the top left; each line clears what a longer one left.
+    std::string screen = "\x1b[H";
+    for (const char ch : RenderScreen(m_Sim, {where, m_HostOpens > 0})) {
+        screen += ch == '\n' ? std::string("\x1b[K\n") : std::string(1, ch);
+    }
     std::fputs(screen.c_str(), stdout);
     std::fflush(stdout);
 }

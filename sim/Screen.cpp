@@ -108,12 +108,6 @@ std::string NameOr(std::span<const std::string_view> entries, std::uint8_t value
     return value < entries.size() ? std::string(entries[value]) : Hex(value) + " (unknown)";
 }
 
-std::string Padded(std::string_view text, std::size_t width) {
-    std::string line(text.substr(0, width));
-    line.append(width - line.size(), ' ');
-    return line;
-}
-
 }  // namespace
 
 std::string_view CodePageOf(std::uint8_t fontSet) {
@@ -169,23 +163,19 @@ std::string RenderScreen(const DisplaySim& sim, const ScreenInfo& info) {
     out += "\u2502" + line1 + "\u2502\n";
     out += "\u2502" + line2 + "\u2502\n";
     out += "\u2514" + std::string(kBar) + "\u2518\n";
-    out +=
-        Padded(CommandSetName(sim.CommandSet()) + " | " + FontSetName(sim.DefaultFont()) + " [" +
-                   std::string(CodePageOf(sim.DefaultFont())) + "] | " +
-                   LanguageName(sim.Language()) + " | " + std::to_string(sim.ListenRate()) + " bps",
-               78) +
-        "\n";
-    out += Padded("frames " + std::to_string(c.framesAccepted) + " accepted, " +
-                      std::to_string(c.framesRejected) + " rejected, " +
-                      std::to_string(c.framesUnknown) + " unknown | noise " +
-                      std::to_string(c.noiseBytes) + " | " +
-                      (sim.DownloadMode() ? "DOWNLOAD MODE" : "running") + " | host " +
-                      (info.hostOpen ? "open" : "closed"),
-                  78) +
-           "\n";
+    out += CommandSetName(sim.CommandSet()) + " | " + FontSetName(sim.DefaultFont()) + " [" +
+           std::string(CodePageOf(sim.DefaultFont())) + "] | " + LanguageName(sim.Language()) +
+           " | " + std::to_string(sim.ListenRate()) + " bps\n";
+    out += "frames " + std::to_string(c.framesAccepted) + " accepted, " +
+           std::to_string(c.framesRejected) + " rejected, " + std::to_string(c.framesUnknown) +
+           " unknown | noise " + std::to_string(c.noiseBytes) + " bytes\n";
+    out += std::string(sim.DownloadMode() ? "DOWNLOAD MODE, waiting for the programming tool"
+                                          : "running") +
+           " | host " + (info.hostOpen ? "open" : "closed");
     if (!info.where.empty()) {
-        out += Padded("line: " + std::string(info.where), 78) + "\n";
+        out += " | " + std::string(info.where);
     }
+    out += "\n";
     return out;
 }
 

@@ -28,8 +28,8 @@ struct ScreenInfo {
     bool hostOpen = false;
 };
 
-// The whole drawing: the two lines in a frame, then two status lines. Lines end with
-// '\n'; every line is written in full so that redrawing in place leaves no leftovers.
+// The whole drawing: the two lines in a frame, then three status lines, each ending
+// with '\n'.
 std::string RenderScreen(const DisplaySim& sim, const ScreenInfo& info);
 
 }  // namespace vyx::sim
