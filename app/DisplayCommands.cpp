@@ -151,16 +151,17 @@ void CVYX_UtilityDlg::OnProgramDownLoad() {
     std::string error;
     const proto::RecordWrite written =
         proto::WriteDownloadRecord(proto::kConfigFileName, record, &error);
-    if (written == proto::RecordWrite::WriteFailed) {
+    if (written != proto::RecordWrite::Written) {
         std::fprintf(stderr, "%s: %s\n", proto::kConfigFileName, error.c_str());
+    }
+    if (written == proto::RecordWrite::WriteFailed) {
         m_Window.MessageBox("Writing config.data failed !", MessageCaption, MB_OK | MB_ICONHAND);
         return;
     }
     // A missing or busy file is not an error: the tool starts all the same. A tool that
-    // cannot be started is not reported to the operator either.
-    if (!proto::StartProgram(proto::kProgrammingTool)) {
-        std::fprintf(stderr, "%s: could not be started\n", proto::kProgrammingTool);
-    }
+    // cannot be started is not reported to the operator either (StartProgram says why
+    // on standard error).
+    static_cast<void>(proto::StartProgram(proto::kProgrammingTool));
 }
 
 }  // namespace vyx::app

@@ -3,6 +3,8 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <thread>
 
 #include "protocol/Download.h"
@@ -50,7 +52,9 @@ bool StartProgram(const std::string& program) {
     std::string argv0 = program;
     char* argv[] = {argv0.data(), nullptr};
     pid_t pid = 0;
-    if (posix_spawnp(&pid, program.c_str(), &setup.actions, &setup.attr, argv, environ) != 0) {
+    const int err = posix_spawnp(&pid, program.c_str(), &setup.actions, &setup.attr, argv, environ);
+    if (err != 0) {
+        std::fprintf(stderr, "posix_spawnp %s: %s\n", program.c_str(), std::strerror(err));
         return false;
     }
     // Not waited for, but reaped: a detached thread waits for exactly this pid, so the
