@@ -72,10 +72,8 @@ int PortSession::Open(const std::string& portName, std::uint32_t baud) {
         return 1;  // anything the library said is passed on by the capture's destructor
     }
     const std::string libraryLine = FirstLine(libraryDiagnostics.Release());
-    OpenFailure failure = DiagnoseOpenFailure(ResolvePortName(portName).value_or(portName));
-    if (failure.deviceOpens && !libraryLine.empty()) {
-        failure.reason = libraryLine;  // the call that refused names the reason best
-    }
+    const OpenFailure failure =
+        DiagnoseOpenFailure(ResolvePortName(portName).value_or(portName), libraryLine);
     Fail("cannot open " + m_Description + ": " + failure.reason, failure.hint);
     return 0;
 }

@@ -1,0 +1,216 @@
+// vyxctl as a child process against a far end the test plays byte by byte on a
+// pseudo-terminal: exact bytes on the line, replies in any shape, a display that
+// ignores settings.
+#include <fcntl.h>
+#include <sys/file.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "tests/CliTestCommon.h"
+#include "tests/support/PtyPair.h"
+
+namespace vyx::test {
+namespace {
+
+const std::vector<std::uint8_t> kQuery = Hex("02 01 44 03 46");
+
+class CliPtyTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(m_Pty.ok()); }
+
+    void Start(std::vector<std::string> args, const std::string& cwd = {}) {
+        args.insert(args.begin(), {VyxctlPath(), "--port", m_Pty.SlavePath()});
+        ASSERT_TRUE(m_Child.Start({args, {}, cwd, {}}));
+    }
+    std::vector<std::uint8_t> Received(std::size_t count) { return m_Pty.Read(count, 5s); }
+    ProcessResult Finish() { return m_Child.Finish(kRunBound); }
+
+    // After the child has ended its bytes are all in the master's buffer already, so a
+    // read that does not wait tells whether anything beyond the expected went out.
+    std::size_t Leftover() {
+        std::uint8_t chunk[256];
+        const ssize_t n = ::read(m_Pty.MasterFd(), chunk, sizeof chunk);
+        return n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+
+    speed_t SlaveSpeed() {
+        termios tio{};
+        tcgetattr(m_Pty.SlaveHoldFd(), &tio);
+        return cfgetospeed(&tio);
+    }
+
+    PtyPair m_Pty;
+    ChildProcess m_Child;
+};
+
+struct SentCase {
+    std::vector<std::string> args;
+    std::vector<std::uint8_t> bytes;
+};
+
+TEST_F(CliPtyTest, EachCommandSendsExactlyTheDialogsBytes) {
+    TempDir cwd;  // download: no config.data here, and none may be created
+    const SentCase cases[] = {
+        {{"text", "abc"},
+         Concat({Hex("02 29 32"), Padded("abc", 20), Padded("", 20), Hex("03 58")})},
+        {{"text", "Grüße €", "x"},
+         Concat({Hex("02 29 32 47 72 FC DF 65 20 80"), Padded("", 13), Padded("x", 20),
+                 Hex("03 B3")})},
+        // A character Windows-1252 lacks becomes one "?"; a long line is cut to 20.
+        {{"text", "→>", "123456789012345678901234"},
+         Concat({Hex("02 29 32"), Padded("?>", 20), Padded("12345678901234567890", 20),
+                 Hex("03 19")})},
+        {{"baud", "115200"}, Hex("02 02 33 04 03 36")},
+        {{"baud", "9600"}, Hex("02 02 33 00 03 32")},
+        {{"command-set", "0"}, Hex("02 02 34 00 03 35")},
+        {{"command-set", "logic CONTROL"}, Hex("02 02 34 09 03 3C")},
+        {{"font-set", "russian(windows-1251)"}, Hex("02 02 35 11 03 25")},
+        {{"language", "(RU) Russia"}, Hex("02 02 36 0C 03 3B")},
+        {{"cell-test", "blank"}, std::vector<std::uint8_t>(40, 0x20)},
+        {{"cell-test", "BLOCK"}, std::vector<std::uint8_t>(40, 0xDB)},
+        {{"download", "--no-tool", "--com", "4"}, Hex("02 03 40 AA 55 03 BF")},
+    };
+    for (const SentCase& c : cases) {
+        SCOPED_TRACE(c.args.front() + " " + c.args.back());
+        Start(c.args, cwd.Path());
+        const std::vector<std::uint8_t> got = Received(c.bytes.size());
+        const ProcessResult result = Finish();
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_EQ(Leftover(), 0u);
+        EXPECT_EQ(got, c.bytes);
+    }
+    EXPECT_FALSE(std::filesystem::exists(cwd / "config.data"));
+}
+
+TEST_F(CliPtyTest, InfoPrintsTheReportOnceTwentyTwoBytesAreIn) {
+    Start({"info"});
+    ASSERT_EQ(Received(5), kQuery);
+    // Sent in two writes; 25 bytes in all, of which the report uses positions 3 to 18.
+    auto reply = Reply(std::string("V1.") + '\0' + "0", 0x01, 0x1F, 0x0A, 0xC3);
+    reply.insert(reply.end(), {0xEE, 0xEE, 0xEE});
+    m_Pty.Write(std::vector<std::uint8_t>(reply.begin(), reply.begin() + 10));
+    m_Pty.Write(std::vector<std::uint8_t>(reply.begin() + 10, reply.end()));
+    const ProcessResult result = Finish();
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out, ReportOf("V1.0", " 1", "1F", " A", "C3"));
+    EXPECT_EQ(result.err, "");
+}
+
+struct JsonCase {
+    std::vector<std::uint8_t> reply;
+    std::string json;
+};
+
+TEST_F(CliPtyTest, InfoJsonGivesCodesNamesAndNullOutsideTheLists) {
+    const JsonCase cases[] = {
+        {Reply("V2.05", 3, 17, 12, 4),
+         R"j({"version": "V2.05", "command_set": 3, "default_font": 17, "language": 12, )j"
+         R"j("baud_rate": 4, "command_set_name": "UTC Enhance", "default_font_name": )j"
+         R"j("Russian(Windows-1251)", "language_name": "(RU) Russia", "baud_rate_bps": 115200})j"},
+        // Codes past the lists' ends; a version with a quote, a control byte and a
+        // Latin-1 byte, shown as the character of that code point.
+        {Reply("A\"\x01\xE9", 10, 18, 13, 5),
+         R"j({"version": "A\"\u0001é", "command_set": 10, "default_font": 18, "language": 13, )j"
+         R"j("baud_rate": 5, "command_set_name": null, "default_font_name": null, )j"
+         R"j("language_name": null, "baud_rate_bps": null})j"},
+    };
+    for (const JsonCase& c : cases) {
+        Start({"info", "--json"});
+        ASSERT_EQ(Received(5), kQuery);
+        m_Pty.Write(c.reply);
+        const ProcessResult result = Finish();
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_EQ(result.out, c.json + "\n");
+    }
+}
+
+TEST_F(CliPtyTest, TwentyOneBytesAreNoReply) {
+    Start({"info", "--timeout", "0.3"});
+    ASSERT_EQ(Received(5), kQuery);
+    const auto reply = Reply("V1.0", 0, 0, 0, 0);
+    m_Pty.Write(std::vector<std::uint8_t>(reply.begin(), reply.begin() + 21));
+    const ProcessResult result = Finish();
+    EXPECT_EQ(result.exitStatus, 4);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err.find(m_Pty.SlavePath() + ": no complete reply within 0.3 s at 9600 bps "
+                                                  "(21 of 22 bytes)\n"),
+              std::string::npos)
+        << result.err;
+    EXPECT_NE(result.err.find("hint: `vyxctl probe`"), std::string::npos);
+}
+
+struct VerifyCase {
+    std::vector<std::string> args;
+    std::size_t frameLength;
+    std::string complaint;
+};
+
+// The far end takes every setting and keeps answering with its old values.
+TEST_F(CliPtyTest, VerifyCatchesADisplayThatIgnoresTheSetting) {
+    const VerifyCase cases[] = {
+        {{"command-set", "UTC Enhance", "--verify"},
+         6,
+         R"j(command set 0 ("LD220"), not 3 ("UTC Enhance"))j"},
+        {{"font-set", "2", "--verify"},
+         6,
+         R"j(default font 0 ("USA(CP-437)"), not 2 ("Multilingual(CP-850)"))j"},
+        {{"language", "(jp) japan", "--verify"},
+         6,
+         R"j(language 0 ("(US) USA"), not 8 ("(JP) Japan"))j"},
+        {{"baud", "19200", "--verify"}, 6, R"j(baud rate 0 ("9600"), not 1 ("19200"))j"},
+    };
+    for (const VerifyCase& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        Start(c.args);
+        const auto sent = Received(c.frameLength + kQuery.size());
+        ASSERT_EQ(sent.size(), c.frameLength + kQuery.size());
+        EXPECT_EQ(std::vector<std::uint8_t>(sent.end() - 5, sent.end()), kQuery);
+        // The query of baud --verify comes at the new rate.
+        EXPECT_EQ(SlaveSpeed(), c.args.front() == "baud" ? B19200 : B9600);
+        m_Pty.Write(Reply("V1.0", 0, 0, 0, 0));
+        const ProcessResult result = Finish();
+        EXPECT_EQ(result.exitStatus, 6);
+        EXPECT_NE(result.err.find(m_Pty.SlavePath() + ": verify failed: the display reports " +
+                                  c.complaint),
+                  std::string::npos)
+            << result.err;
+    }
+}
+
+TEST_F(CliPtyTest, VerifyPassesWhenTheDisplayReportsTheNewValue) {
+    Start({"command-set", "ADM788", "--verify"});
+    ASSERT_EQ(Received(11).size(), 11u);
+    m_Pty.Write(Reply("V1.0", 5, 0, 0, 0));
+    const ProcessResult result = Finish();
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out, "verified: command set 5 (\"ADM788\")\n");
+}
+
+TEST_F(CliPtyTest, VerifyWithoutAnAnswerIsNoReply) {
+    Start({"language", "1", "--verify"});
+    ASSERT_EQ(Received(11).size(), 11u);
+    const ProcessResult result = Finish();
+    EXPECT_EQ(result.exitStatus, 4);
+    EXPECT_NE(result.err.find("(0 of 22 bytes)"), std::string::npos) << result.err;
+}
+
+TEST_F(CliPtyTest, APortHeldByAnotherProgramIsBusy) {
+    const int holder = ::open(m_Pty.SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_EX | LOCK_NB), 0);
+    Start({"info"});
+    const ProcessResult result = Finish();
+    ::close(holder);
+    EXPECT_EQ(result.exitStatus, 3);
+    EXPECT_EQ(result.err, "vyxctl: cannot open " + m_Pty.SlavePath() +
+                              ": busy: another program holds it\n"
+                              "hint: close the other program (`fuser -v " +
+                              m_Pty.SlavePath() + "` shows which)\n");
+}
+
+}  // namespace
+}  // namespace vyx::test
