@@ -27,6 +27,9 @@ namespace vyx::sim {
 namespace {
 
 constexpr auto kFloodFallback = std::chrono::milliseconds(200);
+// A host that keeps asking but never reads would make the queue grow without end; a real
+// display's transmitter would just overrun. Replies beyond this backlog are dropped.
+constexpr std::size_t kMaxBacklog = 64 * 1024;
 
 std::string Failed(const std::string& call, const std::string& what) {
     return call + " " + what + ": " + std::strerror(errno);
@@ -309,6 +312,14 @@ void PtyServer::StartFlood(Clock::time_point now) {
 void PtyServer::ScheduleReply(std::vector<std::uint8_t> reply, Clock::time_point readAt) {
     if (m_Options.silent) {
         Log("reply withheld (--silent)");
+        return;
+    }
+    std::size_t backlog = 0;
+    for (const auto& s : m_Out) {
+        backlog += s.bytes.size() - s.sent;
+    }
+    if (backlog > kMaxBacklog) {
+        Log("reply dropped: " + std::to_string(backlog) + " bytes not yet taken by the host");
         return;
     }
     if (m_Options.shortReply && reply.size() >= DisplaySim::kReplyLength) {
