@@ -1,9 +1,8 @@
 #include "app/VYX_UtilityDlg.h"
 
 #include <array>
-#include <cstdio>
+#include <string>
 
-#include "protocol/Frame.h"
 #include "resources/ControlIds.h"
 #include "resources/Lists.h"
 #include "resources/StringTable.h"
