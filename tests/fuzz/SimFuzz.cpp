@@ -81,13 +81,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         Check(!wasDownload || reply.empty());
         repliesChunked.insert(repliesChunked.end(), reply.begin(), reply.end());
         CheckState(chunked);
-        (void)vyx::sim::RenderScreen(chunked, {});
 
         for (const std::uint8_t byte : chunk) {
             const auto one = bytewise.Feed(std::span(&byte, 1), rate);
             repliesBytewise.insert(repliesBytewise.end(), one.begin(), one.end());
         }
     }
+    // The drawing of whatever state the input left, and the cells under any font set.
+    (void)vyx::sim::RenderScreen(chunked, {});
+    (void)vyx::sim::DecodeCells(chunked.Cells(), data[0]);
     Check(repliesChunked == repliesBytewise);
     Check(chunked.Cells() == bytewise.Cells());
     Check(chunked.Cursor() == bytewise.Cursor());
