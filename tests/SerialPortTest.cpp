@@ -202,7 +202,13 @@ TEST_P(LineStateTest, LineStateReadBackFromTheDevice) {
 INSTANTIATE_TEST_SUITE_P(FiveRates, LineStateTest,
                          ::testing::Values(9600u, 19200u, 38400u, 57600u, 115200u));
 
+// The device was left with XON/XOFF on; the port must turn it off, or the display's
+// 0x13 would stop our output.
 TEST_F(SerialPortTest, ReceivedXoffDoesNotStallWriting) {
+    termios tio{};
+    ASSERT_EQ(tcgetattr(m_Pty.SlaveHoldFd(), &tio), 0);
+    tio.c_iflag |= IXON | IXOFF;
+    ASSERT_EQ(tcsetattr(m_Pty.SlaveHoldFd(), TCSANOW, &tio), 0);
     ASSERT_EQ(Open(), 1);
     ASSERT_TRUE(m_Pty.Write(std::vector<std::uint8_t>{0x13}));
     ASSERT_TRUE(m_Window.WaitForCount(1, 5s));
