@@ -12,13 +12,13 @@ namespace vyx::protocol {
 // through ETX. No escaping: data bytes equal to STX or ETX go out as they are.
 constexpr std::uint8_t STX = 0x02;
 constexpr std::uint8_t ETX = 0x03;
-constexpr std::size_t kFrameOverhead = 4;     // STX, LEN, ETX, BCC
-constexpr std::size_t kMaxData = 40;          // the text command
+constexpr std::size_t kFrameOverhead = 4;        // STX, LEN, ETX, BCC
+constexpr std::size_t kMaxData = 40;             // the text command
 constexpr std::size_t kMaxFrame = kMaxData + 5;  // 45 bytes
 constexpr std::size_t kMainTxBufferSize = kMaxFrame;
 constexpr std::size_t kSecondTxBufferSize = 1024;
-constexpr std::size_t kLineLength = 20;       // characters per display line
-constexpr std::size_t kCellTestLength = 40;   // raw bytes of the cell test
+constexpr std::size_t kLineLength = 20;      // characters per display line
+constexpr std::size_t kCellTestLength = 40;  // raw bytes of the cell test
 
 // Command characters.
 constexpr std::uint8_t CMD_TEXT = '2';

@@ -8,7 +8,7 @@
 namespace vyx::protocol {
 
 // The display's information reply, as far as the host reads it.
-constexpr std::size_t kReplyMinimum = 22;     // complete when more than 21 bytes are queued
+constexpr std::size_t kReplyMinimum = 22;  // complete when more than 21 bytes are queued
 constexpr std::size_t kReplyBufferSize = 1024;
 constexpr std::size_t kVersionFirst = 3;
 constexpr std::size_t kVersionLength = 12;
