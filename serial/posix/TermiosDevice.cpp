@@ -50,9 +50,9 @@ bool IsGone(int err) {
     return err == EIO || err == ENXIO || err == ENODEV;
 }
 
+// Rounded up: a pause must never end early.
 int MillisLeft(Clock::time_point deadline) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) {
         return 0;
     }
