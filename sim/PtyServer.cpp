@@ -291,6 +291,12 @@ void PtyServer::OnHostEvents(Clock::time_point now) {
         }
         if (event.mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
             m_HostOpens = std::max(0, m_HostOpens - 1);
+            if (m_HostOpens == 0) {
+                // A host that took the line exclusively (TIOCEXCL) and died without
+                // giving it back would otherwise lock out the next opening for good,
+                // because our own descriptor keeps the tty, and its flag, alive.
+                ioctl(m_SlaveHold, TIOCNXCL);
+            }
             Log("close");
         }
     }

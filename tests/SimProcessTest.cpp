@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -177,6 +178,7 @@ class HostLine {
         }
     }
     bool ok() const { return m_Fd >= 0; }
+    int fd() const { return m_Fd; }
     bool Write(const Bytes& bytes) {
         return write(m_Fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
@@ -322,6 +324,27 @@ TEST(SimProcess, FloodSurvivesTheHostsPurgeAtOpening) {
     HostLine host(link, B9600);  // opens, configures, flushes
     EXPECT_NE(sim.WaitFor("flood 9000"), "");
     EXPECT_EQ(host.Read(9000).size(), 9000u);
+}
+
+TEST(SimProcess, ExclusiveUseEndsWithTheHostsLastClose) {
+    TempDir dir;
+    const std::string link = dir.path() + "/x";
+    SimProcess sim({"--plain", "--link", link});
+    ASSERT_NE(sim.WaitFor("ready"), "");
+    {
+        HostLine host(link, B9600);
+        ASSERT_EQ(ioctl(host.fd(), TIOCEXCL), 0);
+        ASSERT_NE(sim.WaitFor("open"), "");
+    }  // closed without TIOCNXCL, as a crashed host would
+    ASSERT_NE(sim.WaitFor("close"), "");
+    // Root may open an exclusive tty anyway, so look at the flag itself.
+    HostLine next(link, B9600);
+    ASSERT_TRUE(next.ok());
+    int exclusive = -1;
+    ASSERT_EQ(ioctl(next.fd(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0);
+    ASSERT_TRUE(next.Write(kQuery));
+    EXPECT_EQ(next.Read(22), ExpectedReply(0));
 }
 
 TEST(SimProcess, ComLinkInThePortsFolder) {
