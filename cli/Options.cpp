@@ -209,6 +209,10 @@ class Parser {
         if (m_Invocation.command == Command::Baud) {
             m_Invocation.index = resources::BaudRateIndex(m_Raw.rate);
         }
+        // "com4" means COM4; a device path keeps its case.
+        if (ComNumber(UpperCase(m_Invocation.port)) > 0) {
+            m_Invocation.port = UpperCase(m_Invocation.port);
+        }
         if (!ResolvePortName(m_Invocation.port)) {
             return "--port " + m_Invocation.port + ": neither COMn (n from 1) nor a device path";
         }

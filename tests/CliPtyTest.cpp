@@ -178,6 +178,8 @@ TEST_F(CliPtyTest, VerifyCatchesADisplayThatIgnoresTheSetting) {
                                   c.complaint),
                   std::string::npos)
             << result.err;
+        // Closing restores nothing: the line stays at the rate last set.
+        EXPECT_EQ(SlaveSpeed(), c.args.front() == "baud" ? B19200 : B9600);
     }
 }
 

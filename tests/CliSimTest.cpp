@@ -222,7 +222,7 @@ TEST(CliPortsTest, MapUnmapAndPortsInAPrivateFolder) {
     ProcessResult result = Vyxctl({"map", "com9", sim.Link()}, env);
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(std::filesystem::read_symlink(ports / "COM9"), sim.Link());
-    EXPECT_EQ(Vyxctl({"--port", "COM9", "info"}, env).exitStatus, 0);
+    EXPECT_EQ(Vyxctl({"--port", "com9", "info"}, env).exitStatus, 0);
 
     result = Vyxctl({"ports"}, env);
     EXPECT_EQ(result.exitStatus, 0);
