@@ -30,16 +30,6 @@ TEST(SimOptions, ValuesAreTaken) {
     EXPECT_EQ(o.flood, 9000u);
 }
 
-TEST(SimOptions, DefaultsWithoutArguments) {
-    Options o;
-    std::string error;
-    ASSERT_EQ(ParseOptions({}, o, error), 1);
-    EXPECT_EQ(o.baud, 9600u);
-    EXPECT_TRUE(o.pacing);
-    EXPECT_EQ(o.firmwareVersion, "V1.0");
-    EXPECT_FALSE(o.plain);
-}
-
 TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
     const std::vector<std::vector<std::string>> bad = {
         {"--baud", "4800"},

@@ -114,12 +114,6 @@ TEST(DisplaySim, EachSettingShowsInTheNextReply) {
     }
 }
 
-TEST(DisplaySim, LaterSettingsOverwriteEarlierOnes) {
-    DisplaySim sim;
-    Feed(sim, Concat({Frame('4', {1}), Frame('5', {2}), Frame('6', {3}), Frame('4', {7})}));
-    EXPECT_EQ(Feed(sim, Query()), Reply("V1.0", {7, 2, 3, 0}));
-}
-
 // The parser must not care how the line chops the stream: every single split and
 // every pair of splits gives the same outcome as the stream in one piece.
 TEST(DisplaySim, ParserUnderEverySplitOfAStream) {
@@ -145,18 +139,6 @@ TEST(DisplaySim, ParserUnderEverySplitOfAStream) {
             ASSERT_EQ(sim.counters().characters, 2u);
         }
     }
-}
-
-TEST(DisplaySim, ParserByteByByte) {
-    const Bytes stream = Concat({Frame('4', {5}), Query(), Text("a", "b"), Query()});
-    DisplaySim sim;
-    Bytes reply;
-    for (const std::uint8_t b : stream) {
-        const Bytes r = Feed(sim, {b});
-        reply.insert(reply.end(), r.begin(), r.end());
-    }
-    EXPECT_EQ(reply, Concat({Reply("V1.0", {5, 0, 0, 0}), Reply("V1.0", {5, 0, 0, 0})}));
-    EXPECT_EQ(Cells(sim).substr(0, 21), "a" + std::string(19, ' ') + "b");
 }
 
 TEST(DisplaySim, BadCheckOrEndByteDropsTheWholeFrameAndCountsIt) {
