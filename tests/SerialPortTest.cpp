@@ -97,20 +97,6 @@ TEST_F(SerialPortTest, WritesReachTheFarEndAndReceivedBytesAreQueuedAndNotified)
     EXPECT_EQ(Write(frame), 0u);  // not open: nothing written, no descriptor touched
 }
 
-TEST_F(SerialPortTest, ReopensAfterCloseWithANewWatcher) {
-    for (int round = 0; round < 3; ++round) {
-        ASSERT_EQ(Open(19200, 5), 1) << "round " << round;
-        EXPECT_EQ(m_Port.RunningWatchers(), 1);
-        const auto bytes = Pattern(10, static_cast<std::uint32_t>(round));
-        ASSERT_TRUE(m_Pty.Write(bytes));
-        ASSERT_TRUE(m_Window.WaitForCount(static_cast<std::size_t>(round) + 1, 5s));
-        EXPECT_EQ(TakeAll(m_Port.m_QueueRead), bytes);
-        m_Port.ClosePort();
-        EXPECT_EQ(m_Port.RunningWatchers(), 0);
-    }
-    EXPECT_EQ(m_Port.SuccessfulOpens(), 3u);
-}
-
 // Opening and closing must leave nothing behind: no descriptor (device, eventfd), no
 // thread. Every tenth port goes away through its destructor instead of ClosePort.
 TEST_F(SerialPortTest, ThousandOpenCloseCyclesLeaveDescriptorsAndThreadsUnchanged) {
@@ -126,7 +112,8 @@ TEST_F(SerialPortTest, ThousandOpenCloseCyclesLeaveDescriptorsAndThreadsUnchange
         m_Port.ClosePort();
     }
     EXPECT_EQ(test::OpenDescriptorCount(), descriptors);
-    EXPECT_EQ(test::ThreadCount(), threads);
+    // A joined thread may stay listed in /proc for a moment after its join.
+    EXPECT_TRUE(Eventually([&] { return test::ThreadCount() == threads; }));
     EXPECT_EQ(m_Port.RunningWatchers(), 0);
 }
 
@@ -218,6 +205,7 @@ TEST_F(SerialPortTest, ReceivedXoffDoesNotStallWriting) {
     EXPECT_EQ(m_Pty.Read(frame.size(), 2s), frame);
 }
 
+// Also reopens after each close, with a new watcher receiving.
 TEST_F(SerialPortTest, NotificationsCarryThePortNumber) {
     std::size_t posted = 0;
     for (const std::uint16_t number :
@@ -226,8 +214,11 @@ TEST_F(SerialPortTest, NotificationsCarryThePortNumber) {
         ASSERT_TRUE(m_Pty.Write(std::vector<std::uint8_t>{0x06}));
         ASSERT_TRUE(m_Window.WaitForCount(++posted, 5s));
         EXPECT_EQ(m_Window.Messages().back().wParam, number);
+        EXPECT_EQ(TakeAll(m_Port.m_QueueRead), std::vector<std::uint8_t>{0x06});
         m_Port.ClosePort();
+        EXPECT_EQ(m_Port.RunningWatchers(), 0);
     }
+    EXPECT_EQ(m_Port.SuccessfulOpens(), 4u);
 }
 
 // More than one chunk waiting: 3000 bytes wait in the driver while the watcher is held
@@ -420,7 +411,8 @@ TEST_F(SerialPortTest, OverflowShowsTheMessageClearsAndReopensOnTheSameSettings)
     EXPECT_EQ(m_Window.Messages().back().wParam, 6u);
     m_Port.ClosePort();
     EXPECT_EQ(m_Port.RunningWatchers(), 0);
-    EXPECT_EQ(test::ThreadCount(), threads);
+    // A joined thread may stay listed in /proc for a moment after its join.
+    EXPECT_TRUE(Eventually([&] { return test::ThreadCount() == threads; }));
 }
 
 // The operator presses "Close" while "m_QueueRead FULL!" is up: ClosePort must not wait
@@ -464,7 +456,8 @@ TEST_F(SerialPortTest, DismissalRacingCloseEndsClosedWithoutWatchers) {
         m_Port.m_pAppMessageBox = &m_Box;
         m_Pty.ReadUntilQuiet(1ms, 10ms);
     }
-    EXPECT_EQ(test::ThreadCount(), threads);
+    // A joined thread may stay listed in /proc for a moment after its join.
+    EXPECT_TRUE(Eventually([&] { return test::ThreadCount() == threads; }));
 }
 }  // namespace
 }  // namespace vyx
