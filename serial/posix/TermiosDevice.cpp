@@ -115,6 +115,8 @@ class TermiosDevice final : public SerialDevice {
 
   private:
     void MarkLost(const char* call, int err);
+    // FIONREAD on the open descriptor; the caller holds m_UseLock.
+    std::uint32_t InputWaiting();
     // Waits for the wake signal only, at most `timeoutMs` (-1: no limit); true if woken.
     bool WaitWake(int timeoutMs);
     // Waits until the driver has sent what it holds, or the deadline; true when empty.
@@ -181,10 +183,12 @@ SerialDevice::WaitResult TermiosDevice::WaitReadable() {
     if (fds[1].revents != 0) {
         return WaitResult::Woken;
     }
-    if ((fds[0].revents & POLLIN) != 0) {
+    const bool hungUp = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+    if ((fds[0].revents & POLLIN) != 0 && (!hungUp || InputWaiting() > 0)) {
         return WaitResult::Readable;  // read what is left before a hang-up counts
     }
-    if ((fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+    if (hungUp) {
+        // A hung-up tty reports itself readable for ever; waiting on it again would spin.
         MarkLost("poll", 0);
         return WaitResult::Lost;
     }
@@ -226,19 +230,22 @@ void TermiosDevice::Wake() {
     }
 }
 
+std::uint32_t TermiosDevice::InputWaiting() {
+    int waiting = 0;
+    if (ioctl(m_Fd, FIONREAD, &waiting) != 0) {
+        // Only a hung-up or vanished tty refuses FIONREAD; it will not recover.
+        MarkLost("ioctl FIONREAD", errno);
+        return 0;
+    }
+    return waiting > 0 ? static_cast<std::uint32_t>(waiting) : 0;
+}
+
 std::uint32_t TermiosDevice::BytesWaiting() {
     std::shared_lock use(m_UseLock);
     if (m_Closed || m_Lost.load()) {
         return 0;
     }
-    int waiting = 0;
-    if (ioctl(m_Fd, FIONREAD, &waiting) != 0) {
-        if (IsGone(errno)) {
-            MarkLost("ioctl FIONREAD", errno);
-        }
-        return 0;
-    }
-    return waiting > 0 ? static_cast<std::uint32_t>(waiting) : 0;
+    return InputWaiting();
 }
 
 std::uint32_t TermiosDevice::Read(std::uint8_t* buffer, std::uint32_t maxCount) {
@@ -335,6 +342,9 @@ std::uint32_t TermiosDevice::Write(const std::uint8_t* bytes, std::uint32_t coun
     int queued = 0;
     if (!gaveUp && DrainUntil(deadline, queued)) {
         return done;
+    }
+    if (gaveUp && ioctl(m_Fd, TIOCOUTQ, &queued) != 0) {
+        queued = 0;
     }
     // The bytes still queued will not go out in time: discard them so they do not
     // reach the display late, and count only what left.
