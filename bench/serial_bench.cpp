@@ -181,5 +181,9 @@ int main() {
         std::printf("%-30s | %-58s | %-22s | %s\n", row.measure.c_str(), row.result.c_str(),
                     row.target.c_str(), row.met ? "yes" : "NO");
     }
+    std::printf(
+        "\nThe watcher posts after a drain ends, and a drain ends with a read that finds "
+        "nothing\nfollowed by one more 15 ms pause: a short reply is announced two pauses "
+        "after it arrived.\n");
     return 0;
 }
