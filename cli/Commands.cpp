@@ -37,7 +37,7 @@ std::string Seconds(std::chrono::milliseconds duration) {
 int NoReply(const PortSession& session, std::chrono::milliseconds timeout) {
     Fail(session.Describe() + ": no complete reply within " + Seconds(timeout) + " at " +
              std::to_string(session.Baud()) + " bps (" + std::to_string(session.BytesAtTimeout()) +
-             " of 22 bytes)",
+             " of " + std::to_string(protocol::kReplyMinimum) + " bytes)",
          "hint: `vyxctl probe` finds the rate the display listens at");
     return kExitNoReply;
 }

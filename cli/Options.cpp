@@ -31,10 +31,12 @@ constexpr const char* kFooter =
 
 // Values as typed, before they are checked against the lists.
 struct RawArguments {
-    std::string listEntry;        // NAME|INDEX of command-set, font-set, language
-    std::string pattern;          // cell-test
-    std::uint32_t rate = 0;       // baud RATE
-    double timeoutSeconds = 2.0;  // info, probe
+    std::string listEntry;             // NAME|INDEX of command-set, font-set, language
+    std::string pattern;               // cell-test
+    std::uint32_t rate = 0;            // baud RATE
+    double timeoutSeconds = 2.0;       // info: the whole wait
+    double probeTimeoutSeconds = 0.5;  // probe: the wait at each rate; a display answers
+                                       // within some 30 ms even at 9600 bps
 };
 
 // Which list a NAME|INDEX argument is looked up in.
@@ -125,8 +127,8 @@ class Parser {
             ->capture_default_str();
     }
 
-    void AddTimeout(CLI::App* sub, const char* what) {
-        sub->add_option("--timeout", m_Raw.timeoutSeconds, what)
+    static void AddTimeout(CLI::App* sub, double& seconds, const char* what) {
+        sub->add_option("--timeout", seconds, what)
             ->check(CLI::Range(0.001, 3600.0))
             ->capture_default_str();
     }
@@ -135,7 +137,7 @@ class Parser {
         CLI::App* info = AddCommand(
             "info", "ask the display for its information and print the report", Command::Info);
         info->add_flag("--json", m_Invocation.json, "print one JSON object instead");
-        AddTimeout(info, "seconds to wait for the reply (fractions allowed)");
+        AddTimeout(info, m_Raw.timeoutSeconds, "seconds to wait for the reply (fractions allowed)");
 
         CLI::App* text = AddCommand("text", "show two lines of text", Command::Text);
         text->add_option("LINE1", m_Invocation.line1, "first line (20 characters shown)")
@@ -159,7 +161,7 @@ class Parser {
 
         CLI::App* probe = AddCommand(
             "probe", "find the rate the display listens at and print its report", Command::Probe);
-        AddTimeout(probe, "seconds to wait for a reply at each rate");
+        AddTimeout(probe, m_Raw.probeTimeoutSeconds, "seconds to wait for a reply at each rate");
     }
 
     void AddSettingCommands() {
@@ -203,8 +205,10 @@ class Parser {
         CLI::App* chosen = m_App.get_subcommands().front();
         m_Invocation.command = m_Commands.at(chosen);
         m_Invocation.baudGiven = m_App.count("--baud") > 0;
-        m_Invocation.timeout = std::chrono::milliseconds(
-            static_cast<std::int64_t>(std::ceil(m_Raw.timeoutSeconds * 1000.0)));
+        const double seconds = m_Invocation.command == Command::Probe ? m_Raw.probeTimeoutSeconds
+                                                                      : m_Raw.timeoutSeconds;
+        m_Invocation.timeout =
+            std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(seconds * 1000.0)));
         m_Invocation.block = UpperCase(m_Raw.pattern) == "BLOCK";
         if (m_Invocation.command == Command::Baud) {
             m_Invocation.index = resources::BaudRateIndex(m_Raw.rate);

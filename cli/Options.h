@@ -31,7 +31,7 @@ struct Invocation {
     Command command = Command::Info;
 
     bool json = false;                        // info
-    std::chrono::milliseconds timeout{2000};  // info: whole wait; probe: per rate
+    std::chrono::milliseconds timeout{2000};  // info, --verify: whole wait; probe: per rate
     std::string line1, line2;                 // text (UTF-8)
     int index = 0;                            // baud, command-set, font-set, language
     bool verify = false;                      // baud, command-set, font-set, language
