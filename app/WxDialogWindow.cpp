@@ -41,6 +41,30 @@ WxDialogWindow::~WxDialogWindow() {
     m_Dialog = nullptr;
 }
 
+int WxDialogWindow::ShowModal() {
+    if (IsModal()) {
+        return wxID_CANCEL;
+    }
+    SetReturnCode(wxID_CANCEL);
+    Show();
+    wxGUIEventLoop loop;
+    m_ModalLoop = &loop;
+    m_Ending = false;
+    loop.Run();
+    m_ModalLoop = nullptr;
+    Hide();
+    return GetReturnCode();
+}
+
+void WxDialogWindow::EndModal(int retCode) {
+    if (!IsModal()) {
+        return;  // the first way out decides the result
+    }
+    SetReturnCode(retCode);
+    m_Ending = true;
+    m_ModalLoop->ScheduleExit(retCode);
+}
+
 void WxDialogWindow::OnInitDialogEvent(wxInitDialogEvent& event) {
     event.Skip();  // wx's own initialisation (data transfer) runs too
     if (!m_Initialised && m_Dialog != nullptr) {
@@ -184,13 +208,7 @@ void WxDialogWindow::Beep() {
 }
 
 void WxDialogWindow::EndDialog(int result) {
-    const int code = result == res::IDOK ? wxID_OK : wxID_CANCEL;
-    if (IsModal()) {
-        EndModal(code);
-    } else {
-        SetReturnCode(code);
-        Hide();
-    }
+    EndModal(result == res::IDOK ? wxID_OK : wxID_CANCEL);
 }
 
 }  // namespace vyx::app

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <wx/dialog.h>
+#include <wx/evtloop.h>
 
 #include <memory>
 
@@ -22,6 +23,14 @@ class WxDialogWindow final : public wxDialog, public DialogWindow {
   public:
     WxDialogWindow();
     ~WxDialogWindow() override;
+
+    // Runs the dialog until EndModal. The dialog has no parent, so there is nothing for
+    // a toolkit-modal run to block; GTK's modal grab would, however, also block the
+    // watcher's box, which must stay usable. So the dialog runs its own event loop.
+    int ShowModal() override;
+    void EndModal(int retCode) override;
+    // False from EndModal on, as wx's own dialogs answer.
+    bool IsModal() const override { return m_ModalLoop != nullptr && !m_Ending; }
 
     // The dialog whose message table gets the clicks and messages; nullptr detaches.
     void Attach(CVYX_UtilityDlg* dialog) { m_Dialog = dialog; }
@@ -57,6 +66,8 @@ class WxDialogWindow final : public wxDialog, public DialogWindow {
     CVYX_UtilityDlg* m_Dialog = nullptr;
     std::unique_ptr<WxNotifier> m_Notifier;
     bool m_Initialised = false;
+    wxEventLoopBase* m_ModalLoop = nullptr;
+    bool m_Ending = false;
 };
 
 }  // namespace vyx::app

@@ -121,8 +121,8 @@ void WxAppMessageBox::Shutdown() {
     }
 }
 
-std::vector<wxWindow*> WxAppMessageBox::ShownBoxes() const {
-    std::vector<wxWindow*> shown;
+std::vector<wxDialog*> WxAppMessageBox::ShownBoxes() const {
+    std::vector<wxDialog*> shown;
     std::lock_guard<std::mutex> guard(m_State->lock);
     for (const auto& entry : m_State->boxes) {
         if (entry.second.box != nullptr) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <wx/dialog.h>
 #include <wx/string.h>
 #include <wx/window.h>
 
@@ -8,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "serial/Notify.h"
 
@@ -38,13 +40,13 @@ class WxAppMessageBox final : public AppMessageBox {
     void Shutdown();
 
     // Boxes currently on the screen (window thread).
-    std::vector<wxWindow*> ShownBoxes() const;
+    std::vector<wxDialog*> ShownBoxes() const;
 
   private:
     struct Pending {
         std::string text;
         std::function<void()> onDismissed;
-        wxWindow* box = nullptr;  // set once shown on the window thread
+        wxDialog* box = nullptr;  // set once shown on the window thread
     };
     // Shared with the calls queued onto the window thread, which may run after this
     // object has gone; the lock guards every field of State.
