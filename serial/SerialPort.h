@@ -24,6 +24,9 @@ class SerialDevice;  // one opening of the OS device (serial/SerialDevice.h)
 // watcher calls ReadComm, and on queue overflow ClosePort and OpenPort itself. Those
 // two are serialised against each other. ClosePort ends the watcher and waits for it
 // (unless called on the watcher) before the device is released; so does the destructor.
+//
+// WM_COMM_READ: wParam is the port number given to OpenPort; lParam the position of the
+// last byte of the latest non-empty chunk this watcher read, -1 before any.
 class SerialPort {
   public:
     static constexpr std::uint32_t kChunkSize = 2068;  // largest read of the watcher
