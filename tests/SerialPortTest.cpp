@@ -54,7 +54,7 @@ class SerialPortTest : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(m_Pty.ok());
-        // Sanitizer runtimes start a helper thread with the first thread created; get
+        // Sanitizer runtimes start a background thread with the first thread created; get
         // that done before any test takes its thread count.
         std::thread([] {}).join();
         m_Port.m_hNotifyWnd = &m_Window;

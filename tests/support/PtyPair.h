@@ -21,7 +21,7 @@ class PtyPair {
     bool ok() const { return m_Master >= 0; }
     const std::string& SlavePath() const { return m_SlavePath; }
     int MasterFd() const { return m_Master; }
-    // The helper's own slave descriptor (-1 after CloseSlaveHold): the tty's line state
+    // The pair's own slave descriptor (-1 after CloseSlaveHold): the tty's line state
     // can be read and set through it, and bytes written to it reach the master.
     int SlaveHoldFd() const { return m_SlaveHold; }
 
