@@ -17,17 +17,17 @@ run: build
 	@scripts/run
 
 test: build
-	@ctest --preset default -j $(JOBS)
+	@ctest --preset default -j $(JOBS) -LE soak
 
 test-asan: deps
 	@cmake --preset asan >/dev/null
 	@cmake --build --preset asan -j $(JOBS)
-	@ctest --preset asan -j $(JOBS) -LE gui
+	@ctest --preset asan -j $(JOBS) -LE 'gui|soak'
 
 test-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS)
-	@ctest --preset tsan -j $(JOBS) -LE gui
+	@ctest --preset tsan -j $(JOBS) -LE 'gui|soak'
 
 bench: build
 	@scripts/bench
@@ -38,7 +38,7 @@ fuzz: deps
 	@scripts/fuzz
 
 soak: build
-	@ctest --preset default -C soak -L soak
+	@ctest --preset default -L soak
 
 install: build
 	@cmake --install build/default --prefix $(PREFIX)
