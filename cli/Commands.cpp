@@ -8,10 +8,10 @@
 #include <thread>
 #include <vector>
 
+#include "cli/DisplayPort.h"
 #include "cli/ExitStatus.h"
 #include "cli/LocaleText.h"
 #include "cli/Output.h"
-#include "cli/PortSession.h"
 #include "cli/Ports.h"
 #include "protocol/Download.h"
 #include "protocol/Frame.h"
@@ -34,9 +34,9 @@ std::string Seconds(std::chrono::milliseconds duration) {
     return text;
 }
 
-int NoReply(const PortSession& session, std::chrono::milliseconds timeout) {
-    Fail(session.Describe() + ": no complete reply within " + Seconds(timeout) + " at " +
-             std::to_string(session.Baud()) + " bps (" + std::to_string(session.BytesAtTimeout()) +
+int NoReply(const DisplayPort& port, std::chrono::milliseconds timeout) {
+    Fail(port.Describe() + ": no complete reply within " + Seconds(timeout) + " at " +
+             std::to_string(port.Baud()) + " bps (" + std::to_string(port.BytesAtTimeout()) +
              " of " + std::to_string(protocol::kReplyMinimum) + " bytes)",
          "hint: `vyxctl probe` finds the rate the display listens at");
     return kExitNoReply;
@@ -73,16 +73,16 @@ std::string CodeAndName(const Setting& setting, std::uint8_t code) {
 }
 
 // Reads the information back and compares the setting's code with `expected`.
-int VerifySetting(PortSession& session, const Invocation& invocation, const Setting& setting,
+int VerifySetting(DisplayPort& port, const Invocation& invocation, const Setting& setting,
                   std::uint8_t expected) {
-    const auto reply = session.QueryInformation(invocation.timeout);
+    const auto reply = port.QueryInformation(invocation.timeout);
     if (!reply) {
-        return NoReply(session, invocation.timeout);
+        return NoReply(port, invocation.timeout);
     }
     const std::uint8_t reported =
         setting.replyPosition < reply->size() ? (*reply)[setting.replyPosition] : 0;
     if (reported != expected) {
-        Fail(session.Describe() + ": verify failed: the display reports " + setting.what + " " +
+        Fail(port.Describe() + ": verify failed: the display reports " + setting.what + " " +
              CodeAndName(setting, reported) + ", not " + CodeAndName(setting, expected));
         return kExitVerifyMismatch;
     }
@@ -93,70 +93,70 @@ int VerifySetting(PortSession& session, const Invocation& invocation, const Sett
 // After the baud-rate frame: let it leave the wire and the display switch, then talk to
 // the display at the new rate. A pseudo-terminal does not pace the wire, so the wire time
 // is computed rather than observed.
-int ReopenAtNewRate(PortSession& session, const Invocation& invocation, std::size_t frameLength) {
+int ReopenAtNewRate(DisplayPort& port, const Invocation& invocation, std::size_t frameLength) {
     const auto wireTime = std::chrono::milliseconds(
         (frameLength * kBitsPerByte * 1000 + invocation.baud - 1) / invocation.baud);
     std::this_thread::sleep_for(wireTime + kRateSwitchGrace);
-    session.Close();
+    port.Close();
     const std::uint32_t newRate = resources::kBaudRates[static_cast<std::size_t>(invocation.index)];
-    return session.Open(invocation.port, newRate) == 1 ? kExitOk : kExitPortNotOpened;
+    return port.Open(invocation.port, newRate) == 1 ? kExitOk : kExitPortNotOpened;
 }
 
 int RunSetting(const Invocation& invocation) {
-    PortSession session;
-    if (session.Open(invocation.port, invocation.baud) == 0) {
+    DisplayPort port;
+    if (port.Open(invocation.port, invocation.baud) == 0) {
         return kExitPortNotOpened;
     }
     const Setting setting = SettingOf(invocation.command);
     TxBuffer frame{};
     const std::size_t length = setting.build(frame, invocation.index);
-    session.Send(std::span(frame).first(length));
+    port.Send(std::span(frame).first(length));
     if (!invocation.verify) {
         return kExitOk;
     }
     if (invocation.command == Command::Baud) {
-        if (const int status = ReopenAtNewRate(session, invocation, length); status != kExitOk) {
+        if (const int status = ReopenAtNewRate(port, invocation, length); status != kExitOk) {
             return status;
         }
     }
     // The data byte of a one-byte setting frame, after its mask, is what comes back.
-    return VerifySetting(session, invocation, setting, frame[3]);
+    return VerifySetting(port, invocation, setting, frame[3]);
 }
 
 int RunInfo(const Invocation& invocation) {
-    PortSession session;
-    if (session.Open(invocation.port, invocation.baud) == 0) {
+    DisplayPort port;
+    if (port.Open(invocation.port, invocation.baud) == 0) {
         return kExitPortNotOpened;
     }
-    const auto reply = session.QueryInformation(invocation.timeout);
+    const auto reply = port.QueryInformation(invocation.timeout);
     if (!reply) {
-        return NoReply(session, invocation.timeout);
+        return NoReply(port, invocation.timeout);
     }
     std::cout << (invocation.json ? InformationJson(*reply) : ReportText(*reply)) << std::flush;
     return kExitOk;
 }
 
 int RunText(const Invocation& invocation) {
-    PortSession session;
-    if (session.Open(invocation.port, invocation.baud) == 0) {
+    DisplayPort port;
+    if (port.Open(invocation.port, invocation.baud) == 0) {
         return kExitPortNotOpened;
     }
     TxBuffer frame{};
     const std::size_t length =
         protocol::BuildTextFrame(frame, protocol::EncodeTextLine(ArgumentToUtf8(invocation.line1)),
                                  protocol::EncodeTextLine(ArgumentToUtf8(invocation.line2)));
-    session.Send(std::span(frame).first(length));
+    port.Send(std::span(frame).first(length));
     return kExitOk;
 }
 
 int RunCellTest(const Invocation& invocation) {
-    PortSession session;
-    if (session.Open(invocation.port, invocation.baud) == 0) {
+    DisplayPort port;
+    if (port.Open(invocation.port, invocation.baud) == 0) {
         return kExitPortNotOpened;
     }
     TxBuffer block{};
     const std::size_t length = protocol::BuildCellTest(block, invocation.block);
-    session.Send(std::span(block).first(length));
+    port.Send(std::span(block).first(length));
     return kExitOk;
 }
 
@@ -179,14 +179,14 @@ int WriteConfigData(int comNumber) {
 }
 
 int RunDownload(const Invocation& invocation) {
-    PortSession session;
-    if (session.Open(invocation.port, invocation.baud) == 0) {
+    DisplayPort port;
+    if (port.Open(invocation.port, invocation.baud) == 0) {
         return kExitPortNotOpened;
     }
     TxBuffer frame{};
     const std::size_t length = protocol::BuildDownloadModeFrame(frame);
-    session.Send(std::span(frame).first(length));
-    session.Close();
+    port.Send(std::span(frame).first(length));
+    port.Close();
     if (const int status = WriteConfigData(invocation.comNumber); status != kExitOk) {
         return status;
     }
@@ -212,18 +212,18 @@ std::vector<std::uint32_t> ProbeOrder(const Invocation& invocation) {
 }
 
 int RunProbe(const Invocation& invocation) {
-    PortSession session;
+    DisplayPort port;
     for (const std::uint32_t rate : ProbeOrder(invocation)) {
-        if (session.Open(invocation.port, rate) == 0) {
+        if (port.Open(invocation.port, rate) == 0) {
             return kExitPortNotOpened;
         }
-        if (const auto reply = session.QueryInformation(invocation.timeout)) {
+        if (const auto reply = port.QueryInformation(invocation.timeout)) {
             std::cout << "rate: " << rate << '\n' << ReportText(*reply) << std::flush;
             return kExitOk;
         }
-        session.Close();
+        port.Close();
     }
-    Fail(session.Describe() + ": no reply at any rate from 9600 to 115200 (" +
+    Fail(port.Describe() + ": no reply at any rate from 9600 to 115200 (" +
              Seconds(invocation.timeout) + " each)",
          "hint: check the cable, the power and that the display is not in download mode");
     return kExitNoReply;

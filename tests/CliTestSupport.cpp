@@ -81,34 +81,34 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::Start(const ProcessSpec& spec) {
-    std::vector<std::string> args = spec.args;
-    std::vector<std::string> env = ChildEnvironment(spec.env);
+bool ChildProcess::Start(const Launch& launch) {
+    std::vector<std::string> args = launch.args;
+    std::vector<std::string> env = ChildEnvironment(launch.env);
     std::vector<char*> argv = Pointers(args);
     std::vector<char*> envp = Pointers(env);
     int out[2] = {-1, -1};
     int err[2] = {-1, -1};
     int file = -1;
-    if (spec.outputFile.empty()) {
+    if (launch.outputFile.empty()) {
         if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) {
             return false;
         }
     } else {
-        file = ::open(spec.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        file = ::open(launch.outputFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         out[1] = err[1] = file;
     }
     m_Pid = ::fork();
     if (m_Pid == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
-        if (spec.fileSizeLimit >= 0) {
+        if (launch.fileSizeLimit >= 0) {
             // Writes past the limit then fail with EFBIG instead of raising SIGXFSZ.
-            const rlimit limit{static_cast<rlim_t>(spec.fileSizeLimit),
-                               static_cast<rlim_t>(spec.fileSizeLimit)};
+            const rlimit limit{static_cast<rlim_t>(launch.fileSizeLimit),
+                               static_cast<rlim_t>(launch.fileSizeLimit)};
             ::signal(SIGXFSZ, SIG_IGN);
             ::setrlimit(RLIMIT_FSIZE, &limit);
         }
-        if (!spec.cwd.empty() && ::chdir(spec.cwd.c_str()) != 0) {
+        if (!launch.cwd.empty() && ::chdir(launch.cwd.c_str()) != 0) {
             ::_exit(126);
         }
         ::execve(argv[0], argv.data(), envp.data());
@@ -182,9 +182,9 @@ ProcessResult ChildProcess::Stop(std::chrono::milliseconds timeout) {
     return Finish(timeout);
 }
 
-ProcessResult RunProcess(const ProcessSpec& spec, std::chrono::milliseconds timeout) {
+ProcessResult RunProcess(const Launch& launch, std::chrono::milliseconds timeout) {
     ChildProcess child;
-    if (!child.Start(spec)) {
+    if (!child.Start(launch)) {
         return {};
     }
     return child.Finish(timeout);

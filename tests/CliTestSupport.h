@@ -10,7 +10,7 @@
 namespace vyx::test {
 
 // A program to start: argv (argv[0] is the path), extra environment, working folder.
-struct ProcessSpec {
+struct Launch {
     std::vector<std::string> args;
     std::vector<std::pair<std::string, std::string>> env;  // added or replaced
     std::string cwd;                                       // empty: the test's own
@@ -33,7 +33,7 @@ class ChildProcess {
     ChildProcess(const ChildProcess&) = delete;
     ChildProcess& operator=(const ChildProcess&) = delete;
 
-    bool Start(const ProcessSpec& spec);
+    bool Start(const Launch& launch);
     // Collects the output and waits for the end, at most `timeout`; kills it after that.
     ProcessResult Finish(std::chrono::milliseconds timeout);
     // Asks it to end (SIGTERM) and waits as Finish does.
@@ -48,7 +48,7 @@ class ChildProcess {
 };
 
 // Starts, waits at most `timeout`, returns status and output.
-ProcessResult RunProcess(const ProcessSpec& spec, std::chrono::milliseconds timeout);
+ProcessResult RunProcess(const Launch& launch, std::chrono::milliseconds timeout);
 
 // A fresh folder under $TMPDIR (or /tmp), removed with everything in it.
 class TempDir {

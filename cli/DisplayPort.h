@@ -35,12 +35,12 @@ class DrainSignal final : public NotifyWindow {
 // One opening of the display's port for one command: opens, sends frames, waits for the
 // information reply, closes. Every failure is told on standard error in one line (and
 // a hint) naming the port and the reason.
-class PortSession {
+class DisplayPort {
   public:
-    PortSession();
-    ~PortSession();
-    PortSession(const PortSession&) = delete;
-    PortSession& operator=(const PortSession&) = delete;
+    DisplayPort();
+    ~DisplayPort();
+    DisplayPort(const DisplayPort&) = delete;
+    DisplayPort& operator=(const DisplayPort&) = delete;
 
     // 1 when the port is open at `baud`; 0 after telling why it is not.
     int Open(const std::string& portName, std::uint32_t baud);

@@ -1,4 +1,4 @@
-#include "cli/PortSession.h"
+#include "cli/DisplayPort.h"
 
 #include <array>
 #include <filesystem>
@@ -55,15 +55,15 @@ std::string DescribePort(const std::string& portName) {
     return portName + " (" + *device + " -> " + target.string() + ")";
 }
 
-PortSession::PortSession() {
+DisplayPort::DisplayPort() {
     m_Port.m_hNotifyWnd = &m_Signal;
 }
 
-PortSession::~PortSession() {
+DisplayPort::~DisplayPort() {
     Close();
 }
 
-int PortSession::Open(const std::string& portName, std::uint32_t baud) {
+int DisplayPort::Open(const std::string& portName, std::uint32_t baud) {
     m_Description = DescribePort(portName);
     m_Baud = baud;
     const auto number = static_cast<std::uint16_t>(ComNumber(portName));
@@ -78,17 +78,17 @@ int PortSession::Open(const std::string& portName, std::uint32_t baud) {
     return 0;
 }
 
-void PortSession::Close() {
+void DisplayPort::Close() {
     if (m_Port.m_bConnected.load() == 1) {
         m_Port.ClosePort();
     }
 }
 
-std::uint32_t PortSession::Send(std::span<const std::uint8_t> bytes) {
+std::uint32_t DisplayPort::Send(std::span<const std::uint8_t> bytes) {
     return m_Port.WriteComm(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
 }
 
-std::optional<std::vector<std::uint8_t>> PortSession::QueryInformation(
+std::optional<std::vector<std::uint8_t>> DisplayPort::QueryInformation(
     std::chrono::milliseconds timeout) {
     std::array<std::uint8_t, protocol::kMainTxBufferSize> frame{};
     const std::size_t length = protocol::BuildInformationQuery(frame);
@@ -102,7 +102,7 @@ std::optional<std::vector<std::uint8_t>> PortSession::QueryInformation(
     return TakeQueued();
 }
 
-bool PortSession::WaitForBytes(std::int32_t count, std::chrono::steady_clock::time_point deadline) {
+bool DisplayPort::WaitForBytes(std::int32_t count, std::chrono::steady_clock::time_point deadline) {
     for (;;) {
         // The generation is read before the count: a drain that lands after the count
         // was read moves the generation on, so the wait below cannot miss it.
@@ -116,7 +116,7 @@ bool PortSession::WaitForBytes(std::int32_t count, std::chrono::steady_clock::ti
     }
 }
 
-std::vector<std::uint8_t> PortSession::TakeQueued() {
+std::vector<std::uint8_t> DisplayPort::TakeQueued() {
     // The count is read once; bytes queued after it stay for nobody, as in the dialog.
     const auto count = static_cast<std::size_t>(m_Port.m_QueueRead.GetCount());
     std::vector<std::uint8_t> reply;
