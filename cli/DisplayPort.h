@@ -64,7 +64,7 @@ class DisplayPort {
     bool WaitForBytes(std::int32_t count, std::chrono::steady_clock::time_point deadline);
     std::vector<std::uint8_t> TakeQueued();
 
-    DrainSignal m_Signal;
+    DrainSignal m_Signal;  // before m_Port: its watcher is joined before the signal goes
     SerialPort m_Port;
     std::uint32_t m_Baud = 0;
     std::int32_t m_BytesAtTimeout = 0;
