@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <wx/button.h>
 #include <wx/combobox.h>
+#include <wx/menu.h>
 #include <wx/statbmp.h>
 #include <wx/statbox.h>
 #include <wx/stattext.h>
@@ -232,6 +233,45 @@ INSTANTIATE_TEST_SUITE_P(
                     KeyCase{"EnterInAnEditBoxIsOk", WXK_RETURN, res::IDC_LINE1, wxID_OK, false},
                     KeyCase{"F1ShowsAbout", WXK_F1, res::IDC_LINE2, 0, true}),
     KeyCaseName);
+
+// The context menu holds the About item (string 101); choosing it runs the About box.
+// The menu is chosen with real keys once it is up and holds the keyboard.
+TEST(GuiWindow, ContextMenuOffersAbout) {
+    app::WxMainDialog dialog("VYX_Utility");
+    app::WxDialogWindow& window = dialog.Window();
+    BoxRecorder recorder(&window);
+    bool menuShown = false;
+    wxString itemText;
+    window.Bind(wxEVT_MENU_OPEN, [&](wxMenuEvent& event) {
+        event.Skip();
+        if (menuShown || event.GetMenu() == nullptr) {
+            return;
+        }
+        menuShown = true;
+        const wxMenuItemList& items = event.GetMenu()->GetMenuItems();
+        if (!items.empty()) {
+            itemText = items.front()->GetItemLabel();
+        }
+        // Runs inside the menu's own loop, once it has taken the keyboard.
+        window.CallAfter([] {
+            wxUIActionSimulator sim;
+            sim.Char(WXK_DOWN);
+            sim.Char(WXK_RETURN);
+        });
+    });
+    RunModal(dialog, [&] {
+        FocusInDialog(window, *window.FindWindow(res::IDC_LINE1));
+        const wxPoint at = window.ClientToScreen(wxPoint(20, 300));
+        wxContextMenuEvent event(wxEVT_CONTEXT_MENU, window.GetId(), at);
+        event.SetEventObject(&window);
+        window.GetEventHandler()->ProcessEvent(event);
+        PumpUntil([&] { return !recorder.boxes.empty(); }, 5s);
+    });
+    EXPECT_TRUE(menuShown);
+    EXPECT_EQ(itemText.utf8_string(), "&About VYX Utility Ver 2.05...");
+    ASSERT_EQ(recorder.boxes.size(), 1u);
+    EXPECT_TRUE(recorder.boxes[0].about);
+}
 
 TEST(GuiWindow, AboutBoxIsBuiltFromTemplate100) {
     app::WxMainDialog dialog("VYX_Utility");
