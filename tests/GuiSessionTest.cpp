@@ -109,6 +109,33 @@ TEST_F(GuiSession, PortOpenEnablesTheCommandsAndCloseSaysSo) {
     EXPECT_EQ(recorder.boxes[0].icon, wxICON_INFORMATION);
 }
 
+// Only the command buttons are tab stops, so with the port open the Tab key runs
+// through them in template order and wraps around.
+TEST_F(GuiSession, TabRunsThroughTheCommandButtonsOnly) {
+    app::WxMainDialog dialog("VYX_Utility");
+    app::WxDialogWindow& window = dialog.Window();
+    BoxRecorder recorder(&window);
+    std::vector<int> visited;
+    RunModal(dialog, [&] {
+        Click(window, res::IDC_PORT_OPEN);
+        ExpectOpenState(window, true);
+        FocusInDialog(window, *window.FindWindow(res::IDC_CHANGE_BAUD));
+        wxUIActionSimulator sim;
+        for (int i = 0; i < 8; ++i) {
+            const wxWindow* before = wxWindow::FindFocus();
+            sim.Char(WXK_TAB);
+            PumpUntil([&] { return wxWindow::FindFocus() != before; }, 2s);
+            const wxWindow* focus = wxWindow::FindFocus();
+            visited.push_back(focus != nullptr ? focus->GetId() : 0);
+        }
+        Click(window, res::IDC_CLOSE);
+    });
+    EXPECT_EQ(visited,
+              (std::vector<int>{res::IDC_INPUT_STRING, res::IDC_PROGRAM_DOWNLOAD, res::IDC_FONT_SET,
+                                res::IDC_SET_COMMAND_SET, res::IDC_SET_DEFAULT_FONT,
+                                res::IDC_INFORMATION, res::IDC_CELL_TEST, res::IDC_CHANGE_BAUD}));
+}
+
 TEST_F(GuiSession, AnEditedComFieldNamesNoPortAndOpenFails) {
     app::WxMainDialog dialog("VYX_Utility");
     app::WxDialogWindow& window = dialog.Window();
