@@ -14,7 +14,7 @@
 namespace vyx::cli {
 
 bool DrainSignal::PostMessage(std::uint32_t message, std::uint64_t, std::int64_t) {
-    if (message == WM_COMM_READ) {
+    if (message == WM_COMM_READ || message == WM_COMM_CHUNK) {
         {
             std::lock_guard<std::mutex> hold(m_Lock);
             ++m_Generation;
@@ -57,6 +57,9 @@ std::string DescribePort(const std::string& portName) {
 
 DisplayPort::DisplayPort() {
     m_Port.m_hNotifyWnd = &m_Signal;
+    // Woken after every chunk too, so a complete reply ends the wait without waiting
+    // for the watcher's gathering pauses.
+    m_Port.m_hChunkNotifyWnd = &m_Signal;
 }
 
 DisplayPort::~DisplayPort() {

@@ -14,7 +14,8 @@
 
 namespace vyx::cli {
 
-// Wakes a waiting command thread whenever the serial watcher reports a drain.
+// Wakes a waiting command thread whenever the serial watcher reports a drain or a
+// queued chunk.
 // PostMessage runs on the watcher; Wait runs on the command thread. The counter and
 // the condition variable are the only state the two share, guarded by m_Lock.
 class DrainSignal final : public NotifyWindow {

@@ -10,6 +10,10 @@ constexpr std::uint32_t WM_USER = 0x0400;
 // Posted by the serial watcher after each drain: bytes may have been added to the
 // receive queue. wParam: the port number; lParam: last position of the latest chunk.
 constexpr std::uint32_t WM_COMM_READ = WM_USER + 1;
+// Posted, when asked for, after every non-empty chunk has been queued, before the
+// gathering pause: for callers that want to act as soon as a reply is complete rather
+// than when the drain ends. Same parameters as WM_COMM_READ.
+constexpr std::uint32_t WM_COMM_CHUNK = WM_USER + 2;
 
 // A window that accepts posted messages. PostMessage is called from any thread,
 // must not block and must not run the handler itself: the message is handled later

@@ -262,6 +262,9 @@ void SerialPort::ThreadWatchComm(std::shared_ptr<SerialDevice> device, std::uint
             }
             if (n != 0) {
                 lastPosition = static_cast<std::int64_t>(n) - 1;
+                if (NotifyWindow* listener = m_hChunkNotifyWnd) {
+                    listener->PostMessage(WM_COMM_CHUNK, portNumber, lastPosition);
+                }
             }
             // Gathers a burst into one drain; a close ends the pause at once.
             const bool paused = device->Pause(std::chrono::milliseconds(kGatherPauseMs));
