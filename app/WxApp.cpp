@@ -36,8 +36,8 @@ CVYX_UtilityApp* const theApp = new (g_AppStorage) CVYX_UtilityApp;
 
 int main(int argc, char** argv) {
     if (!wxEntryStart(argc, argv)) {
-        // wx has said why on standard error (usually: no display).
-        std::fputs("VYX_Utility: cannot start the graphical interface\n", stderr);
+        // Almost always: no display to connect to.
+        std::fputs("VYX_Utility: cannot open a graphical display (is DISPLAY set?)\n", stderr);
         return 1;
     }
     // OnInit runs the whole dialog; its false only means "no main loop follows".

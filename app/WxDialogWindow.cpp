@@ -94,7 +94,7 @@ void WxDialogWindow::OnCharHook(wxKeyEvent& event) {
         case WXK_NUMPAD_ENTER: {
             // Enter presses a focused button; anywhere else it is the dialog's OK.
             const wxWindow* focus = FindFocus();
-            if (focus != nullptr && wxDynamicCast(focus, wxButton) != nullptr) {
+            if (focus != nullptr && dynamic_cast<const wxButton*>(focus) != nullptr) {
                 event.Skip();
                 return;
             }
@@ -135,13 +135,13 @@ void WxDialogWindow::Deliver(std::uint32_t message, std::uint64_t wParam, std::i
 }
 
 void WxDialogWindow::AddString(int id, const std::string& text) {
-    if (auto* combo = wxDynamicCast(FindWindow(id), wxComboBox)) {
+    if (auto* combo = dynamic_cast<wxComboBox*>(FindWindow(id))) {
         combo->Append(wxString::FromUTF8(text));
     }
 }
 
 void WxDialogWindow::SetCurSel(int id, int index) {
-    auto* combo = wxDynamicCast(FindWindow(id), wxComboBox);
+    auto* combo = dynamic_cast<wxComboBox*>(FindWindow(id));
     if (combo == nullptr) {
         return;
     }
@@ -156,7 +156,7 @@ void WxDialogWindow::SetCurSel(int id, int index) {
 
 int WxDialogWindow::GetCurSel(int id) const {
     // wxComboBox reports wxNOT_FOUND (-1) once the text field has been edited.
-    if (const auto* combo = wxDynamicCast(FindWindow(id), wxComboBox)) {
+    if (const auto* combo = dynamic_cast<wxComboBox*>(FindWindow(id))) {
         return combo->GetSelection();
     }
     return -1;
@@ -167,10 +167,10 @@ std::string WxDialogWindow::GetDlgItemText(int id) const {
     if (window == nullptr) {
         return {};
     }
-    if (const auto* text = wxDynamicCast(window, wxTextCtrl)) {
+    if (const auto* text = dynamic_cast<const wxTextCtrl*>(window)) {
         return text->GetValue().utf8_string();
     }
-    if (const auto* combo = wxDynamicCast(window, wxComboBox)) {
+    if (const auto* combo = dynamic_cast<const wxComboBox*>(window)) {
         return combo->GetValue().utf8_string();
     }
     return window->GetLabel().utf8_string();

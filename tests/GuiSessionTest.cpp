@@ -92,7 +92,7 @@ TEST_F(GuiSession, PortOpenEnablesTheCommandsAndCloseSaysSo) {
         ExpectOpenState(window, true);
 
         // The edit box's text reaches the line through the real control.
-        wxDynamicCast(window.FindWindow(res::IDC_LINE1), wxTextCtrl)->SetValue("HELLO PTY");
+        dynamic_cast<wxTextCtrl*>(window.FindWindow(res::IDC_LINE1))->SetValue("HELLO PTY");
         Click(window, res::IDC_INPUT_STRING);
         const std::vector<std::uint8_t> sent = m_Pty.ReadUntilQuiet(200ms, 3s);
         const std::string asText(sent.begin(), sent.end());
@@ -142,7 +142,7 @@ TEST_F(GuiSession, AnEditedComFieldNamesNoPortAndOpenFails) {
     BoxRecorder recorder(&window);
     RunModal(dialog, [&] {
         // Typed over: the field no longer names an entry (the entries carry blanks).
-        auto* com = wxDynamicCast(window.FindWindow(res::IDC_COM_PORT), wxComboBox);
+        auto* com = dynamic_cast<wxComboBox*>(window.FindWindow(res::IDC_COM_PORT));
         com->SetValue("COM 4");
         EXPECT_EQ(window.GetCurSel(res::IDC_COM_PORT), -1);
         Click(window, res::IDC_PORT_OPEN);

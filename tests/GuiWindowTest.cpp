@@ -32,17 +32,17 @@ bool IsKind(wxWindow* window, res::ControlKind kind) {
     switch (kind) {
         case res::ControlKind::PushButton:
         case res::ControlKind::DefPushButton:
-            return wxDynamicCast(window, wxButton) != nullptr;
+            return dynamic_cast<wxButton*>(window) != nullptr;
         case res::ControlKind::GroupBox:
-            return wxDynamicCast(window, wxStaticBox) != nullptr;
+            return dynamic_cast<wxStaticBox*>(window) != nullptr;
         case res::ControlKind::ComboBox:
-            return wxDynamicCast(window, wxComboBox) != nullptr;
+            return dynamic_cast<wxComboBox*>(window) != nullptr;
         case res::ControlKind::EditBox:
-            return wxDynamicCast(window, wxTextCtrl) != nullptr;
+            return dynamic_cast<wxTextCtrl*>(window) != nullptr;
         case res::ControlKind::Label:
-            return wxDynamicCast(window, wxStaticText) != nullptr;
+            return dynamic_cast<wxStaticText*>(window) != nullptr;
         case res::ControlKind::Icon:
-            return wxDynamicCast(window, wxStaticBitmap) != nullptr;
+            return dynamic_cast<wxStaticBitmap*>(window) != nullptr;
     }
     return false;
 }
@@ -77,7 +77,7 @@ void ExpectBuiltFromTemplate(wxDialog& dialog, const res::DialogTemplate& dialog
         if (control.kind == res::ControlKind::ComboBox) {
             // The field alone: the template height includes the dropped list.
             EXPECT_LT(window->GetSize().y, size.y);
-            auto* combo = wxDynamicCast(window, wxComboBox);
+            auto* combo = dynamic_cast<wxComboBox*>(window);
             ASSERT_EQ(combo->GetCount(), control.entries.size());
             for (unsigned i = 0; i < combo->GetCount(); ++i) {
                 EXPECT_EQ(combo->GetString(i).utf8_string(), Utf8(control.entries[i]));
@@ -113,16 +113,16 @@ TEST(GuiWindow, TextsFitTheirControls) {
     app::WxMainDialog dialog("VYX_Utility");
     for (wxWindow* window : dialog.Window().GetChildren()) {
         const wxString label = window->GetLabel();
-        if (label.empty() || wxDynamicCast(window, wxComboBox) != nullptr ||
-            wxDynamicCast(window, wxTextCtrl) != nullptr) {
+        if (label.empty() || dynamic_cast<wxComboBox*>(window) != nullptr ||
+            dynamic_cast<wxTextCtrl*>(window) != nullptr) {
             continue;
         }
         SCOPED_TRACE(label.utf8_string());
         // Room for a button's face and a group box's frame; a label needs none.
         int margin = 0;
-        if (wxDynamicCast(window, wxButton) != nullptr) {
+        if (dynamic_cast<wxButton*>(window) != nullptr) {
             margin = 8;
-        } else if (wxDynamicCast(window, wxStaticBox) != nullptr) {
+        } else if (dynamic_cast<wxStaticBox*>(window) != nullptr) {
             margin = 16;
         }
         const int textWidth = window->GetTextExtent(label).x;
@@ -136,7 +136,7 @@ TEST(GuiWindow, StartsWithTheDefaultsInTheClosedState) {
     app::WxDialogWindow& window = dialog.Window();
     BoxRecorder recorder(&window);
     RunModal(dialog, [&] {
-        auto* com = wxDynamicCast(window.FindWindow(res::IDC_COM_PORT), wxComboBox);
+        auto* com = dynamic_cast<wxComboBox*>(window.FindWindow(res::IDC_COM_PORT));
         ASSERT_NE(com, nullptr);
         ASSERT_EQ(com->GetCount(), 20u);
         for (unsigned i = 0; i < 20; ++i) {
@@ -280,7 +280,7 @@ TEST(GuiWindow, AboutBoxIsBuiltFromTemplate100) {
     recorder.inspect = [](wxDialog& about) {
         EXPECT_EQ(about.GetTitle().utf8_string(), "About VYX Utility");
         ExpectBuiltFromTemplate(about, res::kAboutDialogTemplate);
-        auto* ok = wxDynamicCast(about.FindWindow(wxID_OK), wxButton);
+        auto* ok = dynamic_cast<wxButton*>(about.FindWindow(wxID_OK));
         ASSERT_NE(ok, nullptr);
         EXPECT_EQ(about.GetDefaultItem(), ok);
     };
