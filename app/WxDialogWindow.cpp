@@ -3,6 +3,7 @@
 #include <wx/button.h>
 #include <wx/combobox.h>
 #include <wx/menu.h>
+#include <wx/settings.h>
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 
@@ -33,6 +34,8 @@ WxDialogWindow::WxDialogWindow() {
     Bind(wxEVT_BUTTON, &WxDialogWindow::OnButton, this);
     Bind(wxEVT_CHAR_HOOK, &WxDialogWindow::OnCharHook, this);
     Bind(wxEVT_CONTEXT_MENU, &WxDialogWindow::OnContextMenu, this);
+    m_FlashTimer.SetOwner(this);
+    Bind(wxEVT_TIMER, &WxDialogWindow::OnFlashEnd, this, m_FlashTimer.GetId());
 }
 
 WxDialogWindow::~WxDialogWindow() {
@@ -203,8 +206,15 @@ void WxDialogWindow::SetIcons() {
 
 void WxDialogWindow::Beep() {
     wxBell();
-    // Also visible, for machines without a bell: the window manager flags the window.
-    RequestUserAttention(wxUSER_ATTENTION_INFO);
+    // Also visible, for machines without a sound: the dialog's face flashes briefly.
+    SetBackgroundColour(wxSystemSettings::GetColour(wxSYS_COLOUR_HIGHLIGHT));
+    Refresh();
+    m_FlashTimer.StartOnce(150);
+}
+
+void WxDialogWindow::OnFlashEnd(wxTimerEvent& /*event*/) {
+    SetBackgroundColour(wxNullColour);  // back to the theme's own
+    Refresh();
 }
 
 void WxDialogWindow::EndDialog(int result) {

@@ -2,6 +2,7 @@
 
 #include <wx/dialog.h>
 #include <wx/evtloop.h>
+#include <wx/timer.h>
 
 #include <memory>
 
@@ -52,6 +53,9 @@ class WxDialogWindow final : public wxDialog, public DialogWindow {
     void EndDialog(int result) override;
     NotifyWindow& Notifier() override { return *m_Notifier; }
 
+    // True while Beep's flash is showing.
+    bool IsFlashing() const { return m_FlashTimer.IsRunning(); }
+
     // The window-menu command of the About item, as the F1 key and the context menu
     // send it.
     void SendAboutCommand();
@@ -62,12 +66,14 @@ class WxDialogWindow final : public wxDialog, public DialogWindow {
     void OnCharHook(wxKeyEvent& event);
     void OnContextMenu(wxContextMenuEvent& event);
     void Deliver(std::uint32_t message, std::uint64_t wParam, std::int64_t lParam);
+    void OnFlashEnd(wxTimerEvent& event);
 
     CVYX_UtilityDlg* m_Dialog = nullptr;
     std::unique_ptr<WxNotifier> m_Notifier;
     bool m_Initialised = false;
     wxEventLoopBase* m_ModalLoop = nullptr;
     bool m_Ending = false;
+    wxTimer m_FlashTimer;  // ends the visible part of Beep
 };
 
 }  // namespace vyx::app

@@ -155,6 +155,28 @@ TEST_F(GuiSession, AnEditedComFieldNamesNoPortAndOpenFails) {
     EXPECT_EQ(dialog.Dialog().m_nComPort, 0);
 }
 
+// A list edited into no selection: the command sends nothing, and the window's cue is
+// seen as well as heard (a short flash of the dialog).
+TEST_F(GuiSession, ACommandWithoutSelectionSendsNothingAndFlashes) {
+    app::WxMainDialog dialog("VYX_Utility");
+    app::WxDialogWindow& window = dialog.Window();
+    BoxRecorder recorder(&window);
+    bool flashed = false;
+    bool flashEnded = false;
+    RunModal(dialog, [&] {
+        Click(window, res::IDC_PORT_OPEN);
+        dynamic_cast<wxComboBox*>(window.FindWindow(res::IDC_NEW_BAUD))->SetValue("4800");
+        Click(window, res::IDC_CHANGE_BAUD);
+        flashed = window.IsFlashing();
+        flashEnded = PumpUntil([&] { return !window.IsFlashing(); }, 2s);
+        Click(window, res::IDC_CLOSE);
+    });
+    EXPECT_TRUE(flashed);
+    EXPECT_TRUE(flashEnded);
+    EXPECT_TRUE(m_Pty.ReadUntilQuiet(100ms, 1s).empty());
+    ASSERT_EQ(recorder.boxes.size(), 1u);  // only Close's
+}
+
 TEST_F(GuiSession, ClicksOnDisabledButtonsDoNothing) {
     app::WxMainDialog dialog("VYX_Utility");
     app::WxDialogWindow& window = dialog.Window();
