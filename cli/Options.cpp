@@ -207,6 +207,10 @@ class Parser {
         m_Invocation.baudGiven = m_App.count("--baud") > 0;
         const double seconds = m_Invocation.command == Command::Probe ? m_Raw.probeTimeoutSeconds
                                                                       : m_Raw.timeoutSeconds;
+        // The range check lets "nan" through (every comparison with it is false).
+        if (!std::isfinite(seconds)) {
+            return "--timeout: not a number of seconds";
+        }
         m_Invocation.timeout =
             std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(seconds * 1000.0)));
         m_Invocation.block = UpperCase(m_Raw.pattern) == "BLOCK";

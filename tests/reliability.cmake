@@ -15,3 +15,8 @@ target_link_libraries(reliability_soak_tests PRIVATE
   vyx_fake_window vyx_dialog vyx_test_support GTest::gtest_main vyx_warnings)
 gtest_discover_tests(reliability_soak_tests DISCOVERY_MODE PRE_TEST TEST_PREFIX "soak."
   PROPERTIES TIMEOUT 600 LABELS soak)
+
+# vyxctl's argument handling on values a script might pass.
+add_executable(reliability_cli_tests ${CMAKE_CURRENT_LIST_DIR}/ReliabilityCliArgsTest.cpp)
+target_link_libraries(reliability_cli_tests PRIVATE vyx_cli GTest::gtest_main vyx_warnings)
+gtest_discover_tests(reliability_cli_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 60)
