@@ -171,7 +171,16 @@ Row NotifyLatency() {
 
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+    // --rows: one tab-separated line per row, for scripts/bench to gather into its table.
+    const bool rowsOnly = argc > 1 && std::string(argv[1]) == "--rows";
+    if (rowsOnly) {
+        for (const Row& row : {IdleCpu(), DrainThroughput(), NotifyLatency()}) {
+            std::printf("ROW\t%s\t%s\t%s\t%s\n", row.measure.c_str(), row.result.c_str(),
+                        row.target.c_str(), row.met ? "yes" : "NO");
+        }
+        return 0;
+    }
     std::printf("serial link against a pseudo-terminal (about 15 s)\n");
     std::fflush(stdout);
     const std::vector<Row> rows = {IdleCpu(), DrainThroughput(), NotifyLatency()};
