@@ -214,8 +214,15 @@ class Parser {
         m_Invocation.timeout =
             std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(seconds * 1000.0)));
         m_Invocation.block = UpperCase(m_Raw.pattern) == "BLOCK";
+        // An empty argument reaches a number option as 0 without passing its check.
+        if (resources::BaudRateIndex(m_Invocation.baud) < 0) {
+            return "--baud: one of 9600 19200 38400 57600 115200";
+        }
         if (m_Invocation.command == Command::Baud) {
             m_Invocation.index = resources::BaudRateIndex(m_Raw.rate);
+            if (m_Invocation.index < 0) {
+                return "baud RATE: one of 9600 19200 38400 57600 115200";
+            }
         }
         // "com4" means COM4; a device path keeps its case.
         if (ComNumber(UpperCase(m_Invocation.port)) > 0) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "cli/ExitStatus.h"
 #include "cli/Options.h"
@@ -22,6 +23,30 @@ TEST(ReliabilityCliArgsTest, NonNumericTimeoutsAreUsageErrors) {
             EXPECT_FALSE(outcome.invocation.has_value()) << command << " --timeout " << value;
             EXPECT_EQ(outcome.exitStatus, cli::kExitUsage) << command << " --timeout " << value;
         }
+    }
+    testing::internal::GetCapturedStderr();
+}
+
+// Found by the argument fuzzer: an empty argument reaches a number option as 0 without
+// its membership check, so `baud ""` sent the rate command with the byte 0xFF and
+// `--baud ""` failed later as an open error.
+TEST(ReliabilityCliArgsTest, EmptyRatesAreUsageErrors) {
+    testing::internal::CaptureStderr();
+    const std::vector<std::vector<std::string>> lines{
+        {"vyxctl", "baud", ""},
+        {"vyxctl", "baud", "", "--verify"},
+        {"vyxctl", "--baud", "", "info"},
+        {"vyxctl", "--baud", "", "baud", "9600"},
+    };
+    for (auto args : lines) {
+        std::vector<char*> argv;
+        for (std::string& a : args) {
+            argv.push_back(a.data());
+        }
+        argv.push_back(nullptr);
+        const auto outcome = cli::ParseCommandLine(static_cast<int>(args.size()), argv.data());
+        EXPECT_FALSE(outcome.invocation.has_value()) << args[1] << " " << args[2];
+        EXPECT_EQ(outcome.exitStatus, cli::kExitUsage) << args[1] << " " << args[2];
     }
     testing::internal::GetCapturedStderr();
 }
