@@ -49,21 +49,19 @@ const std::string& CVYX_UtilityDlg::ReportText() {
 // A list whose text field was edited reports no selection (-1). Rather than sending the
 // low bits of -1 (0xFF would be taken by the display as a baud-rate index), these
 // handlers send nothing and the window gives its short cue.
-bool CVYX_UtilityDlg::SelectedIndex(int listId, int& index) {
-    index = m_Window.GetCurSel(listId);
+void CVYX_UtilityDlg::SendListFrame(int listId, ListFrameBuilder build,
+                                    std::span<std::uint8_t> buffer) {
+    const int index = m_Window.GetCurSel(listId);
     if (index < 0) {
         m_Window.Beep();
-        return false;
+        return;
     }
-    return true;
+    const std::size_t n = build(buffer, index);
+    SendToDisplay(buffer.data(), static_cast<std::uint32_t>(n));
 }
 
 void CVYX_UtilityDlg::OnChangeBaud() {
-    int index = 0;
-    if (SelectedIndex(res::IDC_NEW_BAUD, index)) {
-        const std::size_t n = proto::BuildBaudRateFrame(g_TxBuffer, index);
-        SendToDisplay(g_TxBuffer.data(), static_cast<std::uint32_t>(n));
-    }
+    SendListFrame(res::IDC_NEW_BAUD, proto::BuildBaudRateFrame, g_TxBuffer);
 }
 
 void CVYX_UtilityDlg::OnInputString() {
@@ -75,28 +73,17 @@ void CVYX_UtilityDlg::OnInputString() {
 }
 
 void CVYX_UtilityDlg::OnSetCommandSet() {
-    int index = 0;
-    if (SelectedIndex(res::IDC_COMMAND_SET, index)) {
-        const std::size_t n = proto::BuildCommandSetFrame(g_TxBuffer, index);
-        SendToDisplay(g_TxBuffer.data(), static_cast<std::uint32_t>(n));
-    }
+    SendListFrame(res::IDC_COMMAND_SET, proto::BuildCommandSetFrame, g_TxBuffer);
 }
 
 void CVYX_UtilityDlg::OnSetDefaultFont() {
-    int index = 0;
-    if (SelectedIndex(res::IDC_DEFAULT_FONT, index)) {
-        const std::size_t n = proto::BuildDefaultFontFrame(g_TxBuffer, index);
-        SendToDisplay(g_TxBuffer.data(), static_cast<std::uint32_t>(n));
-    }
+    SendListFrame(res::IDC_DEFAULT_FONT, proto::BuildDefaultFontFrame, g_TxBuffer);
 }
 
 void CVYX_UtilityDlg::OnFontSet() {
-    int index = 0;
-    if (SelectedIndex(res::IDC_LANGUAGE, index)) {
-        g_TxBuffer2.fill(0);
-        const std::size_t n = proto::BuildLanguageFrame(g_TxBuffer2, index);
-        SendToDisplay(g_TxBuffer2.data(), static_cast<std::uint32_t>(n));
-    }
+    // The language command has a buffer of its own, zero-filled before each use.
+    g_TxBuffer2.fill(0);
+    SendListFrame(res::IDC_LANGUAGE, proto::BuildLanguageFrame, g_TxBuffer2);
 }
 
 void CVYX_UtilityDlg::OnCellTest() {

@@ -107,8 +107,10 @@ class CVYX_UtilityDlg {
     std::int64_t OnSysCommandMessage(std::uint64_t wParam, std::int64_t lParam);
     // Text of the About item of the window menu (string 101).
     static std::string AboutItemText();
-    // The selected index of a list; false (after the window's cue) when none is selected.
-    bool SelectedIndex(int listId, int& index);
+    using ListFrameBuilder = std::size_t (*)(std::span<std::uint8_t>, int);
+    // Builds the frame for the index selected in `listId` in `buffer` and sends it; with
+    // no entry selected it sends nothing and gives the window's cue instead.
+    void SendListFrame(int listId, ListFrameBuilder build, std::span<std::uint8_t> buffer);
 
     DialogWindow& m_Window;
 };
