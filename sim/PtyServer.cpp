@@ -240,6 +240,17 @@ int PtyServer::Run() {
             StartFlood(after);
         }
     }
+    // Bytes the host wrote just before the stop may still be on their way through the
+    // pseudo-terminal: take what arrives within a short quiet period, so that a frame
+    // written before the stop is never silently lost.
+    constexpr int kFinalQuietMs = 50;
+    constexpr int kFinalReadsAtMost = 64;  // bounded even if the master stays readable
+    pollfd last{m_Master, POLLIN, 0};
+    for (int i = 0;
+         i < kFinalReadsAtMost && poll(&last, 1, kFinalQuietMs) > 0 && (last.revents & POLLIN) != 0;
+         ++i) {
+        OnMasterReadable(Clock::now());
+    }
     if (m_Options.plain) {
         Log("bye");
     } else {
