@@ -60,6 +60,8 @@ DisplayPort::DisplayPort() {
     // Woken after every chunk too, so a complete reply ends the wait without waiting
     // for the watcher's gathering pauses.
     m_Port.m_hChunkNotifyWnd = &m_Signal;
+    // A command waits for a count of bytes, not for a window's batch: nothing to gather.
+    m_Port.m_GatherPause = std::chrono::milliseconds(0);
 }
 
 DisplayPort::~DisplayPort() {

@@ -267,7 +267,7 @@ void SerialPort::ThreadWatchComm(std::shared_ptr<SerialDevice> device, std::uint
                 }
             }
             // Gathers a burst into one drain; a close ends the pause at once.
-            const bool paused = device->Pause(std::chrono::milliseconds(kGatherPauseMs));
+            const bool paused = device->Pause(m_GatherPause);
             m_WatcherWakeups.fetch_add(1);
             if (!paused) {
                 break;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <memory>
@@ -72,6 +73,10 @@ class SerialPort {
     // Optional receiver of WM_COMM_CHUNK after every queued chunk; nullptr: none. The
     // dialog does not use it; the command-line tool does, to end its wait early.
     NotifyWindow* m_hChunkNotifyWnd = nullptr;
+    // Pause after every read of the watcher, gathering a burst into one drain and so one
+    // WM_COMM_READ. Set before OpenPort. An owner that acts on WM_COMM_CHUNK gathers
+    // nothing and may set it to zero: a drain then still ends at the first empty read.
+    std::chrono::milliseconds m_GatherPause{kGatherPauseMs};
     AppMessageBox* m_pAppMessageBox = nullptr;  // watcher's messages; nullptr: standard error
 
   private:
