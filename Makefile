@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all deps build run test test-asan test-tsan bench fuzz soak install format format-check clean
+.PHONY: all deps build run test test-asan test-tsan test-asan-gui bench fuzz soak install format format-check clean
 
 all: build
 
@@ -28,6 +28,11 @@ test-tsan: deps
 	@cmake --preset tsan >/dev/null
 	@cmake --build --preset tsan -j $(JOBS)
 	@ctest --preset tsan -j $(JOBS) -LE 'gui|soak'
+
+test-asan-gui: deps
+	@cmake --preset asan-gui >/dev/null
+	@cmake --build --preset asan-gui -j $(JOBS)
+	@ctest --preset asan-gui
 
 bench: build
 	@scripts/bench
