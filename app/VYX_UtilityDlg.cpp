@@ -6,10 +6,11 @@
 #include "resources/ControlIds.h"
 #include "resources/Lists.h"
 #include "resources/StringTable.h"
+#include "resources/Version.h"
 
 namespace vyx::app {
 
-const std::string MessageCaption = " VYX Utility Ver 2.05  ";
+const std::string MessageCaption = " VYX Utility Ver " VYX_VERSION_TEXT "  ";
 const std::string InformationCaption = "VYX Information";
 
 namespace {

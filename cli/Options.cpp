@@ -12,11 +12,8 @@
 
 #include "cli/ExitStatus.h"
 #include "resources/Lists.h"
+#include "resources/Version.h"
 #include "serial/ComName.h"
-
-#ifndef VYX_VERSION
-#define VYX_VERSION "unknown"
-#endif
 
 namespace vyx::cli {
 
@@ -91,7 +88,7 @@ std::string UpperCase(std::string text) {
 class Parser {
   public:
     Parser() : m_App("Set up and test a serial customer display.", "vyxctl") {
-        m_App.set_version_flag("--version", std::string("vyxctl ") + VYX_VERSION);
+        m_App.set_version_flag("--version", std::string("vyxctl ") + VYX_VERSION_TEXT);
         m_App.footer(kFooter);
         m_App.require_subcommand(1, 1);
         m_App.fallthrough();

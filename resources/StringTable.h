@@ -3,12 +3,13 @@
 #include <string_view>
 
 #include "resources/ControlIds.h"
+#include "resources/Version.h"
 
 // The string table. '&' marks the access key, as in menu texts of every toolkit we use.
 namespace vyx::resources {
 
 // String 101: the About item of the window menu (and of the About context menu).
-constexpr std::string_view kAboutItemText = "&About VYX Utility Ver 2.05...";
+constexpr std::string_view kAboutItemText = "&About VYX Utility Ver " VYX_VERSION_TEXT "...";
 
 // The text of string `id`; empty for an id the table does not hold.
 constexpr std::string_view LoadString(int id) {
