@@ -27,7 +27,11 @@ class CVYX_UtilityApp final : public wxApp {
 };
 
 namespace {
-// The one application object, constructed during static initialisation.
+// The one application object, constructed during static initialisation. Not through
+// wxIMPLEMENT_APP: its factory creates the application only when wxEntry starts, and
+// wxEntry ends the program with status -1 whenever OnInit declines a main loop, which
+// is this program's normal end. wxApp's constructor registers the instance as
+// wxTheApp, so wxEntryStart takes it as it is; wx's final delete is the no-op above.
 alignas(CVYX_UtilityApp) unsigned char g_AppStorage[sizeof(CVYX_UtilityApp)];
 CVYX_UtilityApp* const theApp = new (g_AppStorage) CVYX_UtilityApp;
 }  // namespace
