@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all deps build run test test-asan test-tsan test-asan-gui bench fuzz soak install format format-check clean
+.PHONY: all deps build run test test-asan test-tsan test-asan-gui bench fuzz soak install format format-check tidy clean
 
 all: build
 
@@ -47,6 +47,9 @@ soak: build
 
 install: build
 	@cmake --install build/default --prefix $(PREFIX)
+
+tidy: build
+	@scripts/tidy
 
 format:
 	@git ls-files '*.cpp' '*.h' | xargs clang-format -i
