@@ -3,7 +3,8 @@
 add_executable(cli_tests
   ${CMAKE_CURRENT_LIST_DIR}/CliTestSupport.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliPtyTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/CliSimTest.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/CliSimTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliTextEncodingTest.cpp)
 target_link_libraries(cli_tests PRIVATE vyx_test_support GTest::gtest_main vyx_warnings)
 target_compile_definitions(cli_tests PRIVATE
   VYXCTL_PATH="$<TARGET_FILE:vyxctl>"
