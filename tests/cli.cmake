@@ -10,4 +10,7 @@ target_compile_definitions(cli_tests PRIVATE
   VYXCTL_PATH="$<TARGET_FILE:vyxctl>"
   VYX_SIM_PATH="$<TARGET_FILE:vyx-display-sim>")
 add_dependencies(cli_tests vyxctl vyx-display-sim)
-gtest_discover_tests(cli_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120 LABELS cli)
+# vyxctl's text follows the machine's locale unless VYX_CODEPAGE says otherwise; the
+# byte-for-byte cases expect Windows-1252 wherever they run.
+gtest_discover_tests(cli_tests DISCOVERY_MODE PRE_TEST
+  PROPERTIES TIMEOUT 120 LABELS cli ENVIRONMENT VYX_CODEPAGE=1252)
