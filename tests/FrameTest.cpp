@@ -213,7 +213,10 @@ TEST(TextLine, EncodesForEachCodePage) {
         {874, "\xE0\xB8\xAA\xE0\xB8\xA7", "\xCA\xC7", 0, false},       // สว
         {858, "\xE2\x82\xAC\xC3\xA9", "\xD5\x82", 0, false},           // €é
         {932, "\xE6\x97\xA5\xE6\x9C\xAC\xEF\xBD\xB1", "\x93\xFA\x96\x7B\xB1", 0, false},  // 日本ｱ
-        {932, "\xE2\x82\xAC" "1", "?1", 1, false},                                     // no euro sign
+        {932,
+         "\xE2\x82\xAC"
+         "1",
+         "?1", 1, false},                                                           // no euro sign
         {936, "\xE4\xB8\xAD\xE6\x96\x87", "\xD6\xD0\xCE\xC4", 0, false},            // 中文
         {949, "\xED\x95\x9C\xEA\xB5\xAD", "\xC7\xD1\xB1\xB9", 0, false},            // 한국
         {950, "\xE4\xB8\xAD\xE6\x96\x87", "\xA4\xA4\xA4\xE5", 0, false},            // 中文
