@@ -27,18 +27,16 @@ void Close(iconv_t cd) {
 
 }  // namespace
 
+// Each direction is opened on first use: a line only encodes, a report only decodes.
 struct CodePageConverter::State {
     iconv_t toPage = kNoConverter;
     iconv_t fromPage = kNoConverter;
+    bool toOpened = false;
+    bool fromOpened = false;
 };
 
 CodePageConverter::CodePageConverter(CodePage page)
-    : m_Page(page), m_State(std::make_unique<State>()) {
-    if (page != kJisX0201) {
-        m_State->toPage = Open(CodePageName(page), "UTF-8");
-        m_State->fromPage = Open("UTF-8", CodePageName(page));
-    }
-}
+    : m_Page(page), m_State(std::make_unique<State>()) {}
 
 CodePageConverter::~CodePageConverter() {
     Close(m_State->toPage);
@@ -56,6 +54,10 @@ std::size_t CodePageConverter::Encode(std::string_view utf8Character, std::span<
         }
         out[0] = *byte;
         return 1;
+    }
+    if (!m_State->toOpened) {
+        m_State->toOpened = true;
+        m_State->toPage = Open(CodePageName(m_Page), "UTF-8");
     }
     const iconv_t cd = m_State->toPage;
     if (cd == kNoConverter) {
@@ -90,6 +92,10 @@ std::string CodePageConverter::Decode(std::span<const std::uint8_t> bytes) {
             }
         }
         return text;
+    }
+    if (!m_State->fromOpened) {
+        m_State->fromOpened = true;
+        m_State->fromPage = Open("UTF-8", CodePageName(m_Page));
     }
     const iconv_t cd = m_State->fromPage;
     if (cd == kNoConverter) {
