@@ -79,7 +79,7 @@ constexpr std::array<CodePage, 18> kFontSetPages{437, kJisX0201, 850, 860,  863,
                                                  0,   866,       858, 1252, 1253,  1257,
                                                  862, 737,       0,   864,  28598, 1251};
 
-// ISO 8859 parts have Windows numbers 28591 (part 1) to 28605 (part 15).
+// ISO 8859 part N has the Windows number 28590 + N (28591 for part 1, 28598 for part 8).
 constexpr CodePage kIso8859Base = 28590;
 constexpr unsigned kIso8859LastPart = 16;
 
