@@ -6,6 +6,7 @@
 #include <span>
 
 #include "app/VYX_UtilityDlg.h"
+#include "protocol/CodePage.h"
 #include "protocol/Download.h"
 #include "protocol/Frame.h"
 #include "protocol/Report.h"
@@ -65,9 +66,11 @@ void CVYX_UtilityDlg::OnChangeBaud() {
 }
 
 void CVYX_UtilityDlg::OnInputString() {
-    // The edit boxes keep the operator's text; they are only read.
-    const auto line1 = proto::EncodeTextLine(m_Window.GetDlgItemText(res::IDC_LINE1));
-    const auto line2 = proto::EncodeTextLine(m_Window.GetDlgItemText(res::IDC_LINE2));
+    // The edit boxes keep the operator's text; they are only read. The lines go out in
+    // the system's code page, as the display's font set is expected to match it.
+    const proto::CodePage page = proto::SystemCodePage();
+    const auto line1 = proto::EncodeTextLine(m_Window.GetDlgItemText(res::IDC_LINE1), page);
+    const auto line2 = proto::EncodeTextLine(m_Window.GetDlgItemText(res::IDC_LINE2), page);
     const std::size_t n = proto::BuildTextFrame(g_TxBuffer, line1, line2);
     SendToDisplay(g_TxBuffer.data(), static_cast<std::uint32_t>(n));
 }
@@ -119,7 +122,8 @@ std::int64_t CVYX_UtilityDlg::OnCommRead(std::uint64_t /*wParam*/, std::int64_t 
         std::uint8_t dropped = 0;
         m_Comm.m_QueueRead.GetByte(dropped);
     }
-    g_ReportText = proto::BuildInformationReport(std::span(reply.data(), kept));
+    g_ReportText =
+        proto::BuildInformationReport(std::span(reply.data(), kept), proto::SystemCodePage());
     // The box gets its own copy: a nested report replaces g_ReportText while this one is up.
     const std::string report = g_ReportText;
     m_Window.MessageBox(report, InformationCaption, MB_OK | MB_ICONINFORMATION);

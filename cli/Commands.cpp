@@ -13,6 +13,7 @@
 #include "cli/LocaleText.h"
 #include "cli/Output.h"
 #include "cli/Ports.h"
+#include "cli/TextEncoding.h"
 #include "protocol/Download.h"
 #include "protocol/Frame.h"
 #include "protocol/Report.h"
@@ -141,10 +142,20 @@ int RunText(const Invocation& invocation) {
     if (port.Open(invocation.port, invocation.baud) == 0) {
         return kExitPortNotOpened;
     }
+    // --encoding auto: the display's information names its font set.
+    std::vector<std::uint8_t> reply;
+    if (invocation.encoding.kind == TextEncoding::Kind::Auto) {
+        auto taken = port.QueryInformation(invocation.timeout);
+        if (!taken) {
+            return NoReply(port, invocation.timeout);
+        }
+        reply = *taken;
+    }
+    const protocol::CodePage page = CodePageForText(invocation.encoding, reply, std::cerr);
     TxBuffer frame{};
-    const std::size_t length =
-        protocol::BuildTextFrame(frame, protocol::EncodeTextLine(ArgumentToUtf8(invocation.line1)),
-                                 protocol::EncodeTextLine(ArgumentToUtf8(invocation.line2)));
+    const std::size_t length = protocol::BuildTextFrame(
+        frame, EncodeLineTelling(ArgumentToUtf8(invocation.line1), page, 1, std::cerr),
+        EncodeLineTelling(ArgumentToUtf8(invocation.line2), page, 2, std::cerr));
     port.Send(std::span(frame).first(length));
     return kExitOk;
 }

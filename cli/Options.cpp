@@ -30,6 +30,7 @@ constexpr const char* kFooter =
 struct RawArguments {
     std::string listEntry;             // NAME|INDEX of command-set, font-set, language
     std::string pattern;               // cell-test
+    std::string encoding;              // text --encoding, as typed
     std::uint32_t rate = 0;            // baud RATE
     double timeoutSeconds = 2.0;       // info: the whole wait
     double probeTimeoutSeconds = 0.5;  // probe: the wait at each rate; a display answers
@@ -140,6 +141,12 @@ class Parser {
         text->add_option("LINE1", m_Invocation.line1, "first line (20 characters shown)")
             ->required();
         text->add_option("LINE2", m_Invocation.line2, "second line");
+        m_EncodingOption =
+            text->add_option("--encoding", m_Raw.encoding,
+                             "code page of the lines: a number or name (cp858, windows-1251), or "
+                             "auto for the display's current font set (default: the system's)");
+        AddTimeout(text, m_Raw.timeoutSeconds,
+                   "with --encoding auto: seconds to wait for the display's information");
 
         CLI::App* cell = AddCommand("cell-test", "fill both lines with blanks or full blocks",
                                     Command::CellTest);
@@ -237,6 +244,8 @@ class Parser {
             case Command::FontSet:
             case Command::Language:
                 return ValidateListEntry();
+            case Command::Text:
+                return ValidateEncoding();
             case Command::Download:
                 return ValidateDownload();
             case Command::Map:
@@ -255,6 +264,20 @@ class Parser {
                    std::to_string(entries.size() - 1) + " or one of " + JoinEntries(entries);
         }
         m_Invocation.index = *index;
+        return {};
+    }
+
+    std::string ValidateEncoding() {
+        if (m_EncodingOption->count() == 0) {
+            return {};
+        }
+        const auto encoding = ParseTextEncoding(m_Raw.encoding);
+        if (!encoding) {
+            return "--encoding " + m_Raw.encoding +
+                   ": not a code page this system converts (a number such as 1251, a name "
+                   "such as cp858 or windows-1251, or auto)";
+        }
+        m_Invocation.encoding = *encoding;
         return {};
     }
 
@@ -280,6 +303,7 @@ class Parser {
     CLI::App m_App;
     Invocation m_Invocation;
     RawArguments m_Raw;
+    CLI::Option* m_EncodingOption = nullptr;
     std::map<const CLI::App*, Command> m_Commands;
 };
 

@@ -5,6 +5,8 @@
 #include <optional>
 #include <string>
 
+#include "cli/TextEncoding.h"
+
 namespace vyx::cli {
 
 enum class Command {
@@ -33,6 +35,7 @@ struct Invocation {
     bool json = false;                        // info
     std::chrono::milliseconds timeout{2000};  // info, --verify: whole wait; probe: per rate
     std::string line1, line2;                 // text (UTF-8)
+    TextEncoding encoding;                    // text
     int index = 0;                            // baud, command-set, font-set, language
     bool verify = false;                      // baud, command-set, font-set, language
     bool block = false;                       // cell-test: block (true) or blank

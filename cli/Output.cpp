@@ -25,7 +25,7 @@ std::string JsonBaudRate(std::uint8_t code) {
 }  // namespace
 
 std::string ReportText(std::span<const std::uint8_t> reply) {
-    return protocol::BuildInformationReport(reply) + "\n";
+    return protocol::BuildInformationReport(reply, protocol::SystemCodePage()) + "\n";
 }
 
 std::string JsonString(const std::string& utf8) {
@@ -47,7 +47,8 @@ std::string JsonString(const std::string& utf8) {
 }
 
 std::string InformationJson(std::span<const std::uint8_t> reply) {
-    const protocol::InformationFields fields = protocol::ParseInformation(reply);
+    const protocol::InformationFields fields =
+        protocol::ParseInformation(reply, protocol::SystemCodePage());
     std::string json = "{\"version\": " + JsonString(fields.version);
     json += ", \"command_set\": " + std::to_string(fields.commandSet);
     json += ", \"default_font\": " + std::to_string(fields.defaultFont);

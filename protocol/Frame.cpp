@@ -1,9 +1,6 @@
 #include "protocol/Frame.h"
 
-#include <iconv.h>
-
 #include <algorithm>
-#include <cstring>
 
 namespace vyx::protocol {
 
@@ -123,51 +120,43 @@ std::size_t Utf8SequenceLength(std::string_view s) {
     return len;
 }
 
-// One character to Windows-1252 through iconv; '?' when it has no single-byte form.
-std::uint8_t ToWindows1252(iconv_t cd, std::string_view character) {
-    char in[4];
-    std::memcpy(in, character.data(), character.size());
-    char* inPtr = in;
-    std::size_t inLeft = character.size();
-    char out[4];
-    char* outPtr = out;
-    std::size_t outLeft = sizeof out;
-    iconv(cd, nullptr, nullptr, nullptr, nullptr);
-    if (iconv(cd, &inPtr, &inLeft, &outPtr, &outLeft) == static_cast<std::size_t>(-1) ||
-        sizeof out - outLeft != 1) {
-        return '?';
-    }
-    return static_cast<std::uint8_t>(out[0]);
-}
-
 }  // namespace
 
-std::array<std::uint8_t, kLineLength> EncodeTextLine(std::string_view utf8) {
-    std::array<std::uint8_t, kLineLength> line;
-    line.fill(' ');
-    iconv_t cd = iconv_open("WINDOWS-1252", "UTF-8");
+EncodedLine EncodeLine(std::string_view utf8, CodePage page) {
+    EncodedLine line;
+    line.bytes.fill(' ');
+    CodePageConverter converter(page);
     std::size_t used = 0;
-    while (!utf8.empty() && used < kLineLength && utf8[0] != '\0') {
-        const std::size_t seq = Utf8SequenceLength(utf8);
-        if (seq == 0) {
-            line[used++] = '?';  // a broken sequence is one unrepresentable character
-            utf8.remove_prefix(InvalidSequenceLength(utf8));
-            continue;
+    const std::size_t length = std::min(utf8.find('\0'), utf8.size());
+    std::string_view rest = utf8.substr(0, length);
+    while (!rest.empty()) {
+        std::array<std::uint8_t, CodePageConverter::kMaxCharacterBytes> bytes{};
+        const std::size_t seq = Utf8SequenceLength(rest);
+        const std::size_t consumed = seq == 0 ? InvalidSequenceLength(rest) : seq;
+        std::size_t n = seq == 0 ? 0 : converter.Encode(rest.substr(0, seq), bytes);
+        // No converter gives a zero byte for a character; should one, it must not go out.
+        const auto encoded = std::span(bytes).first(n);
+        const bool replaced =
+            n == 0 || std::find(encoded.begin(), encoded.end(), std::uint8_t{0}) != encoded.end();
+        if (replaced) {
+            bytes[0] = '?';
+            n = 1;
         }
-        const auto lead = static_cast<unsigned char>(utf8[0]);
-        if (seq == 1) {
-            line[used++] = lead;
-        } else {
-            line[used++] = cd == reinterpret_cast<iconv_t>(-1)
-                               ? std::uint8_t{'?'}
-                               : ToWindows1252(cd, utf8.substr(0, seq));
+        if (used + n > kLineLength) {
+            line.cut = true;
+            break;
         }
-        utf8.remove_prefix(seq);
+        std::copy_n(bytes.begin(), n, line.bytes.begin() + static_cast<std::ptrdiff_t>(used));
+        used += n;
+        line.replaced += replaced ? 1 : 0;
+        rest.remove_prefix(consumed);
     }
-    if (cd != reinterpret_cast<iconv_t>(-1)) {
-        iconv_close(cd);
-    }
+    line.taken = length - rest.size();
     return line;
+}
+
+std::array<std::uint8_t, kLineLength> EncodeTextLine(std::string_view utf8, CodePage page) {
+    return EncodeLine(utf8, page).bytes;
 }
 
 }  // namespace vyx::protocol

@@ -6,6 +6,8 @@
 #include <span>
 #include <string_view>
 
+#include "protocol/CodePage.h"
+
 namespace vyx::protocol {
 
 // Frame: STX LEN CMD DATA... ETX BCC. LEN counts CMD and DATA; BCC is the XOR of LEN
@@ -64,9 +66,20 @@ std::size_t BuildDownloadModeFrame(std::span<std::uint8_t> out);
 // The raw, unframed cell test: 40 blanks, or 40 full blocks when `block`.
 std::size_t BuildCellTest(std::span<std::uint8_t> out, bool block);
 
-// A display line: the text (UTF-8) encoded to Windows-1252, one '?' per character that
-// has no Windows-1252 form (and per invalid UTF-8 sequence), cut to 20 bytes, padded
-// with blanks. A NUL character ends the text, so a zero byte never goes out.
-std::array<std::uint8_t, kLineLength> EncodeTextLine(std::string_view utf8);
+// A display line encoded for a code page (CodePage.h): the text (UTF-8) character by
+// character, one '?' per character that has no form in the code page (and per invalid
+// UTF-8 sequence), up to 20 bytes, padded with blanks. A character of several bytes that
+// does not fit whole is left out with everything after it. A NUL character ends the
+// text, so a zero byte never goes out.
+struct EncodedLine {
+    std::array<std::uint8_t, kLineLength> bytes{};
+    std::size_t replaced = 0;  // characters on the line that went out as '?'
+    std::size_t taken = 0;     // bytes of the text that reached the line
+    bool cut = false;          // text was left out for want of room
+};
+EncodedLine EncodeLine(std::string_view utf8, CodePage page);
+
+// The bytes of EncodeLine alone.
+std::array<std::uint8_t, kLineLength> EncodeTextLine(std::string_view utf8, CodePage page);
 
 }  // namespace vyx::protocol

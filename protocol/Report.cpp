@@ -1,6 +1,7 @@
 #include "protocol/Report.h"
 
 #include <cstdio>
+#include <vector>
 
 namespace vyx::protocol {
 
@@ -8,16 +9,6 @@ namespace {
 
 std::uint8_t At(std::span<const std::uint8_t> reply, std::size_t pos) {
     return pos < reply.size() ? reply[pos] : 0;
-}
-
-// The character whose code point equals the byte, in UTF-8.
-void AppendCodePoint(std::string& text, std::uint8_t byte) {
-    if (byte < 0x80) {
-        text.push_back(static_cast<char>(byte));
-    } else {
-        text.push_back(static_cast<char>(0xC0 | (byte >> 6)));
-        text.push_back(static_cast<char>(0x80 | (byte & 0x3F)));
-    }
 }
 
 // "%2X": upper-case hexadecimal, at least two wide, blank-padded on the left.
@@ -29,14 +20,18 @@ void AppendHex(std::string& text, std::uint8_t byte) {
 
 }  // namespace
 
-InformationFields ParseInformation(std::span<const std::uint8_t> reply) {
+InformationFields ParseInformation(std::span<const std::uint8_t> reply, CodePage page) {
     InformationFields fields;
+    // The text the version's bytes make once the zero bytes are dropped: a character of
+    // two bytes may have a zero between its halves.
+    std::vector<std::uint8_t> text;
     for (std::size_t pos = kVersionFirst; pos < kVersionFirst + kVersionLength; ++pos) {
         const std::uint8_t byte = At(reply, pos);
         if (byte != 0) {
-            AppendCodePoint(fields.version, byte);
+            text.push_back(byte);
         }
     }
+    fields.version = CodePageConverter(page).Decode(text);
     fields.commandSet = At(reply, kPosCommandSet);
     fields.defaultFont = At(reply, kPosDefaultFont);
     fields.language = At(reply, kPosLanguage);
@@ -44,8 +39,8 @@ InformationFields ParseInformation(std::span<const std::uint8_t> reply) {
     return fields;
 }
 
-std::string BuildInformationReport(std::span<const std::uint8_t> reply) {
-    const InformationFields fields = ParseInformation(reply);
+std::string BuildInformationReport(std::span<const std::uint8_t> reply, CodePage page) {
+    const InformationFields fields = ParseInformation(reply, page);
     std::string text = "\n\nVersion :\n";
     text += fields.version;
     text += "\n\nCommand Set :\n";

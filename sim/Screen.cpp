@@ -2,20 +2,19 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 
+#include "protocol/CodePage.h"
 #include "resources/Lists.h"
 
 namespace vyx::sim {
 
 namespace {
 
-// Code page of each entry of the default font set list, by index. "Slavonic" and
-// "Persian" name no code page that glibc knows, so they fall back to CP437.
-constexpr std::array<std::string_view, 18> kCodePages{
-    "CP437",  "JIS_X0201", "CP850",  "CP860", "CP863", "CP865", "CP437", "CP866",      "CP858",
-    "CP1252", "CP1253",    "CP1257", "CP862", "CP737", "CP437", "CP864", "ISO-8859-8", "CP1251"};
+// One cached converter per entry of the list and one for the sets beyond it.
+constexpr std::size_t kSlots = resources::kDefaultFontEntries.size() + 1;
 
 constexpr std::string_view kControl = "\xC2\xB7";  // middle dot
 constexpr std::string_view kUnknown = "?";
@@ -33,19 +32,14 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
     }
 }
 
-// JIS X 0201 is small enough to spell out, and glibc's iconv has no converter for its
-// katakana half: ASCII with yen sign and overline, half-width katakana at A1..DF.
+// JIS X 0201 through the host's table: glibc's iconv has no converter for its katakana
+// half.
 void AppendJisX0201(std::string& out, std::uint8_t b) {
-    if (b == 0x5C) {
-        AppendUtf8(out, 0x00A5);
-    } else if (b == 0x7E) {
-        AppendUtf8(out, 0x203E);
-    } else if (b < 0x80) {
-        AppendUtf8(out, b);
-    } else if (b >= 0xA1 && b <= 0xDF) {
-        AppendUtf8(out, 0xFF61U + (b - 0xA1U));
-    } else {
+    const char32_t cp = protocol::JisX0201ToUnicode(b);
+    if (cp == 0) {
         out += kUnknown;
+    } else {
+        AppendUtf8(out, cp);
     }
 }
 
@@ -84,18 +78,18 @@ class ConverterCache {
         }
     }
     // Descriptor from `page` to UTF-8, or kNone when glibc has no such converter.
-    iconv_t Get(std::size_t slot, std::string_view page) {
+    iconv_t Get(std::size_t slot, const std::string& page) {
         if (!m_Tried[slot]) {
             m_Tried[slot] = true;
-            m_Open[slot] = iconv_open("UTF-8", std::string(page).c_str());
+            m_Open[slot] = iconv_open("UTF-8", page.c_str());
         }
         return m_Open[slot];
     }
     static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
 
   private:
-    std::array<iconv_t, kCodePages.size()> m_Open{};
-    std::array<bool, kCodePages.size()> m_Tried{};
+    std::array<iconv_t, kSlots> m_Open{};
+    std::array<bool, kSlots> m_Tried{};
 };
 
 std::string Hex(std::uint8_t value) {
@@ -110,16 +104,17 @@ std::string NameOr(std::span<const std::string_view> entries, std::uint8_t value
 
 }  // namespace
 
-std::string_view CodePageOf(std::uint8_t fontSet) {
-    return fontSet < kCodePages.size() ? kCodePages[fontSet] : kCodePages[0];
+std::string CodePageOf(std::uint8_t fontSet) {
+    const auto page = protocol::FontSetCodePage(fontSet);
+    return protocol::CodePageName(page.value_or(protocol::kFontSetFallback));
 }
 
 std::string DecodeCells(std::span<const std::uint8_t> cells, std::uint8_t fontSet) {
     std::string out;
     thread_local ConverterCache converters;
-    const std::size_t slot = fontSet < kCodePages.size() ? fontSet : 0;
-    const std::string_view page = kCodePages[slot];
-    const bool jis = page == "JIS_X0201";
+    const std::size_t slot = std::min<std::size_t>(fontSet, kSlots - 1);
+    const std::string page = CodePageOf(fontSet);
+    const bool jis = page == protocol::CodePageName(protocol::kJisX0201);
     const iconv_t cd = jis ? ConverterCache::kNone : converters.Get(slot, page);
     for (const std::uint8_t b : cells) {
         if (b < 0x20 || b == 0x7F) {

@@ -11,7 +11,7 @@ namespace vyx::sim {
 
 // The character set in which the display shows a font set: an iconv name, or
 // "JIS_X0201" for Katakana. Font sets without a known code page show as CP437.
-std::string_view CodePageOf(std::uint8_t fontSet);
+std::string CodePageOf(std::uint8_t fontSet);
 
 // Raw cells as the terminal shows them, in UTF-8, one column per cell: control codes as
 // a middle dot, bytes without a character in the code page as '?'.

@@ -53,6 +53,8 @@ class DialogFixture : public ::testing::Test {
         ASSERT_FALSE(m_Ports.Path().empty());
         std::filesystem::create_symlink(m_Pty.SlavePath(), m_Ports.Path() / "COM1");
         ::setenv("VYX_PORTS_DIR", m_Ports.Path().c_str(), 1);
+        // Text goes out in the system's code page: the same on every machine here.
+        ::setenv("VYX_CODEPAGE", "1252", 1);
         m_Dlg = std::make_unique<app::CVYX_UtilityDlg>(m_Fake);
         m_Fake.Attach(m_Dlg.get());
         ASSERT_EQ(m_Dlg->OnInitDialog(), 1);
@@ -62,6 +64,7 @@ class DialogFixture : public ::testing::Test {
         m_Dlg.reset();
         m_Fake.Attach(nullptr);
         ::unsetenv("VYX_PORTS_DIR");
+        ::unsetenv("VYX_CODEPAGE");
     }
 
     // "Port Open" on COM 1 at the rate of `rateIndex` in " Current Baudrate ".

@@ -203,5 +203,29 @@ TEST_F(DialogInformationTest, CloseAndReopenKeepTheWaitAndTheBytes) {
     ExpectReportBox(1, kReport);
 }
 
+// The edit boxes go out, and the version comes back, in the system's code page.
+TEST_F(DialogInformationTest, TextAndReportFollowTheSystemCodePage) {
+    ::setenv("VYX_CODEPAGE", "1251", 1);
+    OpenCom1();
+    m_Fake.Type(res::IDC_LINE1, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");  // Привет
+    m_Fake.Type(res::IDC_LINE2, "\xD0\x96\xC3\xA9");                                  // Жé
+    m_Fake.Click(res::IDC_INPUT_STRING);
+    const Bytes frame = Line(45);
+    ASSERT_EQ(frame.size(), 45u);
+    EXPECT_EQ(Part(frame, 3, 10), (Bytes{0xCF, 0xF0, 0xE8, 0xE2, 0xE5, 0xF2, ' '}));
+    EXPECT_EQ(Part(frame, 23, 26), (Bytes{0xC6, '?', ' '}));
+
+    Query();
+    Bytes reply = kReply;
+    reply[9] = 0xC0;  // А in place of é, and б after it
+    reply[10] = 0xE1;
+    ASSERT_TRUE(m_Pty.Write(reply));
+    ASSERT_TRUE(PumpUntilBoxes(1));
+    ExpectReportBox(
+        0,
+        "\n\nVersion :\nV2.05\xD0\x90\xD0\xB1\n\nCommand Set :\n 1\n\nDefault Font :\n A"
+        "\n\nLanguage :\nC3\n\nBPS :\n1F");
+}
+
 }  // namespace
 }  // namespace vyx::test

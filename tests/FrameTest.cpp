@@ -44,7 +44,7 @@ TEST(Frame, WorkedFramesByteForByte) {
               (Bytes{0x02, 0x03, 0x40, 0xAA, 0x55, 0x03, 0xBF}));
     EXPECT_EQ(Sent(buf, BuildBaudRateFrame(buf, 4)), (Bytes{0x02, 0x02, 0x33, 0x04, 0x03, 0x36}));
     EXPECT_EQ(Sent(buf, BuildCommandSetFrame(buf, 0)), (Bytes{0x02, 0x02, 0x34, 0x00, 0x03, 0x35}));
-    const auto blank = EncodeTextLine("");
+    const auto blank = EncodeTextLine("", kWesternCodePage);
     EXPECT_EQ(Sent(buf, BuildTextFrame(buf, blank, blank)), TextFrame(0x18, Bytes(40, 0x20)));
 }
 
@@ -87,7 +87,7 @@ TEST(Frame, StxAndEtxInsideDataAreNotEscaped) {
 
 TEST(Frame, ShortFrameAfterLongOneSendsOnlyItsOwnBytes) {
     std::array<std::uint8_t, kMainTxBufferSize> buf{};
-    const auto line = EncodeTextLine("12345678901234567890");
+    const auto line = EncodeTextLine("12345678901234567890", kWesternCodePage);
     ASSERT_EQ(BuildTextFrame(buf, line, line), 45u);
     const auto before = buf;
     ASSERT_EQ(BuildCommandSetFrame(buf, 0), 6u);
@@ -127,8 +127,8 @@ TEST(Frame, BuildersWriteNothingPastTheirFrame) {
 
 TEST(Frame, TextFrameCarriesBothLinesAndItsCheck) {
     std::array<std::uint8_t, kMainTxBufferSize> buf{};
-    const auto line1 = EncodeTextLine("abc");
-    const auto line2 = EncodeTextLine("Z");
+    const auto line1 = EncodeTextLine("abc", kWesternCodePage);
+    const auto line2 = EncodeTextLine("Z", kWesternCodePage);
     ASSERT_EQ(BuildTextFrame(buf, line1, line2), 45u);
     Bytes data(40, ' ');
     data[0] = 'a';
@@ -183,8 +183,71 @@ TEST(TextLine, EncodesCutsAndPads) {
         {"\t\x01", "\t\x01" + std::string(18, ' ')},              // controls pass
     };
     for (const auto& c : cases) {
-        const auto line = EncodeTextLine(c.text);
+        const auto line = EncodeTextLine(c.text, kWesternCodePage);
         EXPECT_EQ(std::string(line.begin(), line.end()), c.expected) << c.text;
+    }
+}
+
+// The same text in each code page the program may choose: characters of one and two
+// bytes, "?" for what the code page lacks, and a cut that never splits a character.
+TEST(TextLine, EncodesForEachCodePage) {
+    struct Case {
+        CodePage page;
+        std::string text;
+        std::string expected;  // before the padding
+        std::size_t replaced;
+        bool cut;
+    };
+    const std::string a18(18, 'a');
+    const std::string a19(19, 'a');
+    const Case cases[] = {
+        {1251, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82", "\xCF\xF0\xE8\xE2\xE5\xF2", 0,
+         false},                                                       // Привет
+        {1251, "caf\xC3\xA9", "caf?", 1, false},                       // é is not Cyrillic
+        {1253, "\xCE\x91\xCE\xB2\xCE\xB3", "\xC1\xE2\xE3", 0, false},  // Αβγ
+        {1250, "\xC5\x82\xC5\xBA", "\xB3\x9F", 0, false},              // łź
+        {1254, "\xC4\x9F\xC5\x9F", "\xF0\xFE", 0, false},              // ğş
+        {1255, "\xD7\xA9\xD7\x9C", "\xF9\xEC", 0, false},              // של
+        {1256, "\xD8\xB3\xD9\x84", "\xD3\xE1", 0, false},              // سل
+        {1257, "\xC4\x85\xC4\x8D", "\xE0\xE8", 0, false},              // ąč
+        {874, "\xE0\xB8\xAA\xE0\xB8\xA7", "\xCA\xC7", 0, false},       // สว
+        {858, "\xE2\x82\xAC\xC3\xA9", "\xD5\x82", 0, false},           // €é
+        {932, "\xE6\x97\xA5\xE6\x9C\xAC\xEF\xBD\xB1", "\x93\xFA\x96\x7B\xB1", 0, false},  // 日本ｱ
+        {932,
+         "\xE2\x82\xAC"
+         "1",
+         "?1", 1, false},                                                           // no euro sign
+        {936, "\xE4\xB8\xAD\xE6\x96\x87", "\xD6\xD0\xCE\xC4", 0, false},            // 中文
+        {949, "\xED\x95\x9C\xEA\xB5\xAD", "\xC7\xD1\xB1\xB9", 0, false},            // 한국
+        {950, "\xE4\xB8\xAD\xE6\x96\x87", "\xA4\xA4\xA4\xE5", 0, false},            // 中文
+        {kJisX0201, "\xEF\xBD\xB1\xEF\xBD\xB2\xC2\xA5", "\xB1\xB2\x5C", 0, false},  // ｱｲ¥
+        {kJisX0201, "\\~\xE3\x82\xA2", "???", 3, false},  // backslash, tilde, full-width ア
+        // A character of two bytes that does not fit whole is left out, with the rest.
+        {932, a18 + "\xE6\x97\xA5", a18 + "\x93\xFA", 0, false},
+        {932, a19 + "\xE6\x97\xA5x", a19, 0, true},
+        {936, a19 + "\xE4\xB8\xAD", a19, 0, true},
+        {949, a19 + "\xED\x95\x9C", a19, 0, true},
+        {950, a19 + "\xE4\xB8\xAD", a19, 0, true},
+        {1258, a19 + "\xE1\xBA\xA5", a19, 0, true},  // ấ is a letter and a tone mark
+        {932, a19 + "\xE2\x82\xAC\xE2\x82\xAC", a19 + "?", 1, true},  // "?" is one byte
+        {1252, std::string(25, 'b'), std::string(20, 'b'), 0, true},
+        {1252, std::string(20, 'b'), std::string(20, 'b'), 0, false},
+    };
+    for (const Case& c : cases) {
+        const EncodedLine line = EncodeLine(c.text, c.page);
+        std::string expected = c.expected;
+        expected.resize(kLineLength, ' ');
+        EXPECT_EQ(std::string(line.bytes.begin(), line.bytes.end()), expected)
+            << c.page << " " << c.text;
+        EXPECT_EQ(line.replaced, c.replaced) << c.page << " " << c.text;
+        EXPECT_EQ(line.cut, c.cut) << c.page << " " << c.text;
+        // What was taken is a whole number of characters from the start of the text.
+        if (line.cut) {
+            EXPECT_EQ(EncodeLine(c.text.substr(0, line.taken), c.page).bytes, line.bytes)
+                << c.page << " " << c.text;
+        } else {
+            EXPECT_EQ(line.taken, c.text.size()) << c.page << " " << c.text;
+        }
     }
 }
 

@@ -77,7 +77,7 @@ TEST(DisplaySim, ReplyLayoutAtStart) {
     EXPECT_EQ(reply, Reply("V1.0", {0, 0, 0, 0}));
     ASSERT_EQ(reply.size(), 22u);
     // What the host's report reads from it.
-    const auto fields = protocol::ParseInformation(reply);
+    const auto fields = protocol::ParseInformation(reply, protocol::kWesternCodePage);
     EXPECT_EQ(fields.version, "V1.0");
     EXPECT_EQ(sim.counters().framesAccepted, 1u);
     EXPECT_EQ(sim.counters().replies, 1u);

@@ -3,10 +3,14 @@
 add_executable(cli_tests
   ${CMAKE_CURRENT_LIST_DIR}/CliTestSupport.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliPtyTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/CliSimTest.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/CliSimTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliTextEncodingTest.cpp)
 target_link_libraries(cli_tests PRIVATE vyx_test_support GTest::gtest_main vyx_warnings)
 target_compile_definitions(cli_tests PRIVATE
   VYXCTL_PATH="$<TARGET_FILE:vyxctl>"
   VYX_SIM_PATH="$<TARGET_FILE:vyx-display-sim>")
 add_dependencies(cli_tests vyxctl vyx-display-sim)
-gtest_discover_tests(cli_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120 LABELS cli)
+# vyxctl's text follows the machine's locale unless VYX_CODEPAGE says otherwise; the
+# byte-for-byte cases expect Windows-1252 wherever they run.
+gtest_discover_tests(cli_tests DISCOVERY_MODE PRE_TEST
+  PROPERTIES TIMEOUT 120 LABELS cli ENVIRONMENT VYX_CODEPAGE=1252)

@@ -34,8 +34,12 @@ std::string Hex(std::uint8_t byte) {
     return text;
 }
 
-// The version line rebuilt independently: each nonzero byte as the code point of its
-// value, in UTF-8.
+// The report is read through ISO 8859-1, in which every byte is the character of its own
+// value: the version line can then be rebuilt independently, each nonzero byte as that
+// code point in UTF-8.
+constexpr proto::CodePage kLatin1 = 28591;
+
+// The version line rebuilt independently.
 std::string ExpectedVersion(std::span<const std::uint8_t> reply) {
     std::string text;
     for (std::size_t pos = proto::kVersionFirst; pos < proto::kVersionFirst + proto::kVersionLength;
@@ -70,7 +74,7 @@ std::vector<std::string> Lines(const std::string& text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::span<const std::uint8_t> reply(data, size);
-    const std::string report = proto::BuildInformationReport(reply);
+    const std::string report = proto::BuildInformationReport(reply, kLatin1);
 
     // A version byte may be a line feed, which splits line 4; everything after the
     // version is fixed in shape, so read the lines from the end.
@@ -98,9 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The dialog keeps at most kReplyBufferSize bytes; the report must not depend on more.
     const std::size_t kept = std::min(size, proto::kReplyBufferSize);
-    Check(proto::BuildInformationReport(reply.first(kept)) == report);
+    Check(proto::BuildInformationReport(reply.first(kept), kLatin1) == report);
 
-    const proto::InformationFields fields = proto::ParseInformation(reply);
+    const proto::InformationFields fields = proto::ParseInformation(reply, kLatin1);
     Check(fields.version == version);
     Check(fields.commandSet == At(reply, proto::kPosCommandSet) &&
           fields.defaultFont == At(reply, proto::kPosDefaultFont) &&

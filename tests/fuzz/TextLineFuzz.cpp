@@ -33,7 +33,7 @@ std::size_t ByteBound(std::string_view text) {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const std::string_view input(reinterpret_cast<const char*>(data), size);
-    const auto line = proto::EncodeTextLine(input);
+    const auto line = proto::EncodeTextLine(input, proto::kWesternCodePage);
     Check(std::find(line.begin(), line.end(), std::uint8_t{0}) == line.end());
 
     // Printable ASCII before the first byte that is not goes out unchanged, then padding.
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     // The input split in two lines, framed as "Input String" sends them.
     const std::size_t half = size / 2;
-    const auto line2 = proto::EncodeTextLine(input.substr(half));
+    const auto line2 = proto::EncodeTextLine(input.substr(half), proto::kWesternCodePage);
     std::array<std::uint8_t, proto::kMaxFrame + 8> frame{};
     const std::size_t n = proto::BuildTextFrame(frame, line, line2);
     Check(n == proto::kMaxFrame);
