@@ -19,8 +19,13 @@ int main(int argc, char** argv) {
         std::fputs(vyx::sim::Usage().c_str(), stdout);
         return 0;
     }
-    // Open the pseudo-terminal and its links, serve until a signal, clean up.
+    // Never take over a user's link unasked; then open the pseudo-terminal and its links,
+    // serve until a signal, clean up.
     vyx::sim::PtyServer server(options);
+    if (!server.CheckLinks(error)) {
+        std::fprintf(stderr, "vyx-display-sim: %s\n", error.c_str());
+        return 2;
+    }
     if (!server.Open(error)) {
         std::fprintf(stderr, "vyx-display-sim: %s\n", error.c_str());
         return 1;
