@@ -64,7 +64,12 @@ void StdoutWriter::Flush() {
         std::size_t chunk = m_Queue.size();
         if (!m_Own) {
             pollfd p{m_Fd, POLLOUT, 0};
-            if (poll(&p, 1, 0) <= 0 || (p.revents & POLLOUT) == 0) {
+            if (poll(&p, 1, 0) > 0 && (p.revents & (POLLERR | POLLNVAL)) != 0) {
+                m_Broken = true;  // no reader, or no descriptor: nothing will ever go out
+                m_Queue.clear();
+                return;
+            }
+            if ((p.revents & POLLOUT) == 0) {
                 return;
             }
             chunk = std::min(chunk, kGuardedChunk);

@@ -1,4 +1,6 @@
 // vyx-display-sim: a simulated customer display on a pseudo-terminal.
+#include <fcntl.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -6,7 +8,22 @@
 #include "sim/Options.h"
 #include "sim/PtyServer.h"
 
+namespace {
+
+// A closed standard descriptor would be handed to the pseudo-terminal's master, and the
+// log written to the host: fill each gap with /dev/null before anything is opened.
+void KeepStandardDescriptorsOpen() {
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) < 0 && open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) != fd) {
+            break;
+        }
+    }
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    KeepStandardDescriptorsOpen();
     // Parse the options.
     vyx::sim::Options options;
     std::string error;

@@ -57,6 +57,10 @@ TEST(SimScreen, DrawingShowsLinesAndStatus) {
                              "115200 bps", "3 accepted, 0 rejected", "host open", "/dev/pts/9"}) {
         EXPECT_NE(screen.find(part), std::string::npos) << part << "\n" << screen;
     }
+    // Drawings skipped while the terminal was blocked are counted, once there are any.
+    EXPECT_EQ(screen.find("dropped"), std::string::npos) << screen;
+    EXPECT_NE(RenderScreen(sim, {"/dev/pts/9", true, 3}).find("| 3 updates dropped\n"),
+              std::string::npos);
     const Bytes download = {0x02, 0x03, '@', 0xAA, 0x55, 0x03, 0xBF};
     sim.Feed(download, 115200);
     EXPECT_NE(RenderScreen(sim, {}).find("DOWNLOAD MODE"), std::string::npos);
