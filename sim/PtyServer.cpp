@@ -335,13 +335,18 @@ int PtyServer::Run() {
          ++i) {
         OnMasterReadable(Clock::now());
     }
-    // Said if the output takes it now; a blocked output is not waited for.
+    // The last words, and what still waits, go out if the output takes them soon; a
+    // blocked output does not hold up the exit.
+    constexpr auto kLastWords = std::chrono::milliseconds(100);
+    m_Output.Drain(kLastWords);
+    const bool blocked = !m_Output.Idle();
+    FlushOutput();
     if (m_Options.plain) {
-        FlushOutput();
         Log("bye");
     } else {
         m_Output.Write("\x1b[?25h\n");
     }
+    m_Output.Drain(blocked ? std::chrono::milliseconds(0) : kLastWords);
     return 0;
 }
 

@@ -89,4 +89,18 @@ void StdoutWriter::Flush() {
     }
 }
 
+void StdoutWriter::Drain(std::chrono::milliseconds limit) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + limit;
+    Flush();
+    while (!Idle() && !m_Broken) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+        pollfd p{m_Fd, POLLOUT, 0};
+        if (left.count() <= 0 || poll(&p, 1, static_cast<int>(left.count())) <= 0) {
+            return;
+        }
+        Flush();
+    }
+}
+
 }  // namespace vyx::sim

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -25,6 +26,9 @@ class StdoutWriter {
     int Write(std::string_view text);
     // Sends what the output takes now.
     void Flush();
+    // Sends what the output takes within `limit`, for the last words before exit: a slow
+    // reader still gets them, a blocked output costs no more than `limit`.
+    void Drain(std::chrono::milliseconds limit);
     // True when nothing waits to be sent.
     bool Idle() const { return m_Queue.empty(); }
     // The descriptor to poll for POLLOUT while !Idle().
