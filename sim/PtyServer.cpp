@@ -357,8 +357,12 @@ void PtyServer::OnMasterReadable(Clock::time_point now) {
         return;  // EAGAIN, or EIO while the slave is being reopened: poll again
     }
     if (buf[0] != TIOCPKT_DATA) {
-        // A status packet: the host flushed its side of the line.
-        if ((buf[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) && m_FloodArmed) {
+        // A status packet: the host flushed its side of the line (or we did, when the
+        // last host left: that one must not start the flood for the next host).
+        const bool flushed = (buf[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) != 0;
+        if (flushed && m_OwnFlush) {
+            m_OwnFlush = false;
+        } else if (flushed && m_FloodArmed) {
             StartFlood(now);
         }
         return;
@@ -433,7 +437,7 @@ void PtyServer::OnHostGone(bool reopened, Clock::time_point now) {
     }
     m_Out.clear();
     // And what went out but was never read: it would reach the next host.
-    tcflush(m_SlaveHold, TCIFLUSH);
+    m_OwnFlush = tcflush(m_SlaveHold, TCIFLUSH) == 0;
     m_FloodArmed = false;  // a later opening arms it again
     if (unsent > 0) {
         Log("dropped " + std::to_string(unsent) + " bytes not yet sent: the host has gone");

@@ -98,6 +98,7 @@ class PtyServer {
     int m_HostOpens = 0;  // host descriptors open on the slave, as far as inotify tells
     bool m_FloodArmed = false;
     bool m_FloodDone = false;
+    bool m_OwnFlush = false;  // the next flush packet is of our own making
     Clock::time_point m_FloodDeadline;
     bool m_Stop = false;
     StdoutWriter m_Output;
