@@ -1,6 +1,7 @@
 #include "sim/DisplaySim.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "protocol/Frame.h"
 #include "resources/Lists.h"
@@ -24,7 +25,8 @@ bool Coalesces(EventKind kind) {
 
 }  // namespace
 
-DisplaySim::DisplaySim(std::uint32_t listenRate, std::string_view firmwareVersion) {
+DisplaySim::DisplaySim(std::uint32_t listenRate, std::string_view firmwareVersion, TimeSource clock)
+    : m_Clock(std::move(clock)) {
     m_Cells.fill(' ');
     const auto& rates = resources::kBaudRates;
     const auto it = std::find(rates.begin(), rates.end(), listenRate);
@@ -40,27 +42,54 @@ std::span<const std::uint8_t, DisplaySim::kLineLength> DisplaySim::Line(int line
 }
 
 std::vector<std::uint8_t> DisplaySim::Feed(std::span<const std::uint8_t> bytes,
-                                           std::uint32_t lineRate, std::vector<Event>* events) {
+                                           const LineSettings& line, std::vector<Event>* events) {
     std::vector<std::uint8_t> reply;
+    if (bytes.empty()) {
+        return reply;
+    }
+    if (m_Clock) {
+        // A sender that stopped in mid-frame has given up on it: whatever comes next
+        // starts afresh, and is not read as the rest of the old frame.
+        const auto now = m_Clock();
+        if (m_FrameFill > 0 && now - m_LastByteAt > FramePause()) {
+            DropPartialFrame(events);
+        }
+        m_LastByteAt = now;
+    }
     for (const std::uint8_t byte : bytes) {
-        Take(byte, lineRate, reply, events);
+        Take(byte, line, reply, events);
     }
     return reply;
 }
 
+bool DisplaySim::InStep(const LineSettings& line) const {
+    return (line.rate == 0 || line.rate == m_ListenRate) && line.framing == Framing{};
+}
+
+void DisplaySim::Garble(std::span<std::uint8_t> bytes) {
+    for (auto& b : bytes) {
+        b = GarbleByte(b);
+    }
+}
+
+// 10 bits a character: start bit, 8 data bits, stop bit.
+std::chrono::nanoseconds DisplaySim::FramePause() const {
+    return std::chrono::nanoseconds(kFramePauseCharacters * 10'000'000'000ULL / m_ListenRate);
+}
+
 // The listening rate is judged byte by byte, so that a "3" frame switches the rate for
 // whatever follows it in the same chunk.
-void DisplaySim::Take(std::uint8_t byte, std::uint32_t lineRate, std::vector<std::uint8_t>& reply,
+void DisplaySim::Take(std::uint8_t byte, const LineSettings& line, std::vector<std::uint8_t>& reply,
                       std::vector<Event>* events) {
     if (m_DownloadMode) {
         // The boot loader waits for the programming tool and understands nothing else.
         ++m_Counters.ignoredBytes;
-        Note(events, EventKind::Ignored, byte, lineRate);
+        Note(events, EventKind::Ignored, byte, line);
         return;
     }
-    if (lineRate != 0 && lineRate != m_ListenRate) {
+    if (!InStep(line)) {
         ++m_Counters.noiseBytes;
-        Note(events, EventKind::Noise, byte, lineRate);
+        Note(events, EventKind::Noise, byte, line);
         DropPartialFrame(events);  // a frame under way is garbled beyond recovery
         if (m_NoiseCount++ % kNoiseStride == 0) {
             PutCharacter(GarbleByte(byte));
@@ -75,7 +104,7 @@ void DisplaySim::Take(std::uint8_t byte, std::uint32_t lineRate, std::vector<std
         }
         ++m_Counters.characters;
         PutCharacter(byte);
-        Note(events, EventKind::Characters, byte, lineRate);
+        Note(events, EventKind::Characters, byte, line);
         return;
     }
     TakeInFrame(byte, reply, events);
@@ -90,7 +119,7 @@ void DisplaySim::TakeInFrame(std::uint8_t byte, std::vector<std::uint8_t>& reply
         for (const std::uint8_t b : {protocol::STX, byte}) {
             ++m_Counters.characters;
             PutCharacter(b);
-            Note(events, EventKind::Characters, b, 0);
+            Note(events, EventKind::Characters, b, {});
         }
         return;
     }
@@ -115,8 +144,11 @@ void DisplaySim::EndFrame(std::vector<std::uint8_t>& reply, std::vector<Event>* 
     const bool done = Execute(cmd, data, reply);
     ++(done ? m_Counters.framesAccepted : m_Counters.framesUnknown);
     if (events != nullptr) {
-        events->push_back({done ? EventKind::Frame : EventKind::Unknown, cmd,
-                           std::vector<std::uint8_t>(data.begin(), data.end()), 0});
+        events->push_back({done ? EventKind::Frame : EventKind::Unknown,
+                           cmd,
+                           std::vector<std::uint8_t>(data.begin(), data.end()),
+                           0,
+                           {}});
     }
 }
 
@@ -193,7 +225,7 @@ void DisplaySim::DropPartialFrame(std::vector<Event>* events) {
     if (events != nullptr) {
         const auto end = m_Frame.begin() + static_cast<std::ptrdiff_t>(m_FrameFill);
         const std::uint8_t cmd = m_FrameFill > 2 ? m_Frame[2] : 0;
-        events->push_back({EventKind::Rejected, cmd, {m_Frame.begin(), end}, 0});
+        events->push_back({EventKind::Rejected, cmd, {m_Frame.begin(), end}, 0, {}});
     }
     m_FrameFill = 0;
 }
@@ -204,16 +236,16 @@ void DisplaySim::PutCharacter(std::uint8_t byte) {
 }
 
 void DisplaySim::Note(std::vector<Event>* events, EventKind kind, std::uint8_t byte,
-                      std::uint32_t lineRate) {
+                      const LineSettings& line) {
     if (events == nullptr) {
         return;
     }
     if (!events->empty() && Coalesces(kind) && events->back().kind == kind &&
-        events->back().lineRate == lineRate) {
+        events->back().lineRate == line.rate && events->back().framing == line.framing) {
         events->back().bytes.push_back(byte);
         return;
     }
-    events->push_back({kind, 0, {byte}, lineRate});
+    events->push_back({kind, 0, {byte}, line.rate, line.framing});
 }
 
 }  // namespace vyx::sim

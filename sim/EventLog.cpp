@@ -43,6 +43,11 @@ std::string DescribeFrame(const Event& e) {
     return line;
 }
 
+// "8N2", "7E1": data bits, parity, stop bits.
+std::string FramingText(const Framing& f) {
+    return std::to_string(f.dataBits) + (f.parity ? "P" : "N") + std::to_string(f.stopBits);
+}
+
 }  // namespace
 
 std::string HexBytes(std::span<const std::uint8_t> bytes) {
@@ -73,10 +78,14 @@ std::string DescribeEvent(const Event& e, std::uint32_t listenRate) {
             return "rejected " + HexBytes(e.bytes);
         case EventKind::Characters:
             return "chars " + HexBytes(e.bytes);
-        case EventKind::Noise:
+        case EventKind::Noise: {
+            // The framing is named only when it is what made the bytes noise.
+            const bool framed = e.framing != Framing{};
             return "noise " + std::to_string(e.bytes.size()) + " bytes at " +
-                   std::to_string(e.lineRate) + " bps, listening at " + std::to_string(listenRate) +
-                   " bps";
+                   std::to_string(e.lineRate) + " bps" +
+                   (framed ? " " + FramingText(e.framing) : "") + ", listening at " +
+                   std::to_string(listenRate) + " bps" + (framed ? " 8N1" : "");
+        }
         case EventKind::Ignored:
             return "ignored " + std::to_string(e.bytes.size()) + " bytes in download mode";
     }

@@ -68,6 +68,8 @@ int ParseOptions(const std::vector<std::string>& args, Options& options, std::st
             options.shortReply = true;
         } else if (name == "--silent" && flag) {
             options.silent = true;
+        } else if (name == "--replace" && flag) {
+            options.replace = true;
         } else if (name == "--link") {
             const auto text = value();
             if (!text || text->empty()) {
@@ -132,6 +134,10 @@ std::string Usage() {
            "\n"
            "  --link PATH        symbolic link to the pseudo-terminal (removed at exit)\n"
            "  --com N            link COMN in $VYX_PORTS_DIR or the user's ports folder\n"
+           "  --replace          take over a link that already exists at PATH or COMN and\n"
+           "                     put it back at exit (without it, such a link is refused;\n"
+           "                     only a dangling link to a /dev/pts of an earlier run is\n"
+           "                     replaced)\n"
            "  --baud RATE        listening rate: 9600 (default), 19200, 38400, 57600, 115200\n"
            "  --fw-version TEXT  firmware version in the information reply (default V1.0)\n"
            "  --plain            one log line per event instead of the drawing\n"
@@ -142,7 +148,15 @@ std::string Usage() {
            "  --reply-delay MS   wait MS more before replying\n"
            "  --short-reply      reply with 21 bytes instead of 22\n"
            "  --silent           never reply\n"
-           "  --flood BYTES      send BYTES junk bytes once the host first opens the line\n";
+           "  --flood BYTES      send BYTES junk bytes once the host first opens the line\n"
+           "\n"
+           "Bytes at another speed or framing than 8N1 are noise; a reply sent while the\n"
+           "host's speed differs arrives garbled; a frame cut off by a pause of over 20\n"
+           "character times is dropped; what is unsent when the host closes is dropped.\n"
+           "A blocked standard output is never waited for: drawings are skipped and log\n"
+           "lines beyond 64 KiB dropped, and both are counted.\n"
+           "Exit status: 0 after SIGINT, SIGTERM or SIGHUP, 1 when the pseudo-terminal or a\n"
+           "link cannot be made, 2 on a usage error or a link that is refused.\n";
 }
 
 }  // namespace vyx::sim

@@ -69,6 +69,36 @@ std::uint32_t BpsOf(speed_t speed) {
     return 0;  // B0 or a speed outside the table: unknown
 }
 
+std::string ReadLink(const std::string& path) {
+    std::array<char, 4096> target{};
+    const ssize_t n = readlink(path.c_str(), target.data(), target.size() - 1);
+    return n > 0 ? std::string(target.data(), static_cast<std::size_t>(n)) : std::string();
+}
+
+// Taken for an earlier simulator's own link only when it points at a /dev/pts entry that
+// no longer exists: a live pseudo-terminal may be anybody's (another simulator, socat).
+bool IsStaleSimulatorLink(const std::string& target) {
+    struct stat st {};
+    return target.rfind("/dev/pts/", 0) == 0 && stat(target.c_str(), &st) != 0 && errno == ENOENT;
+}
+
+// Makes `path` a link to `target` in one step: a new link under a temporary name, then
+// rename over the old one, so that the path is never missing and a failure leaves it be.
+bool ReplaceLink(const std::string& target, const std::string& path) {
+    const std::string temporary = path + ".vyx-sim-" + std::to_string(getpid());
+    unlink(temporary.c_str());
+    if (symlink(target.c_str(), temporary.c_str()) != 0) {
+        return false;
+    }
+    if (rename(temporary.c_str(), path.c_str()) != 0) {
+        const int saved = errno;
+        unlink(temporary.c_str());
+        errno = saved;
+        return false;
+    }
+    return true;
+}
+
 // mkdir -p, for the user's ports folder on a first run.
 bool MakeDirectories(const std::string& path) {
     for (std::size_t pos = 1; pos != std::string::npos;) {
@@ -84,7 +114,9 @@ bool MakeDirectories(const std::string& path) {
 }  // namespace
 
 PtyServer::PtyServer(const Options& options)
-    : m_Options(options), m_Sim(options.baud, options.firmwareVersion) {}
+    : m_Options(options), m_Sim(options.baud, options.firmwareVersion, [] {
+          return std::chrono::nanoseconds(Clock::now().time_since_epoch());
+      }) {}
 
 PtyServer::~PtyServer() {
     RemoveLinks();
@@ -93,6 +125,37 @@ PtyServer::~PtyServer() {
             close(fd);
         }
     }
+}
+
+std::vector<std::string> PtyServer::LinkPaths() const {
+    std::vector<std::string> paths;
+    if (!m_Options.link.empty()) {
+        paths.push_back(m_Options.link);
+    }
+    if (m_Options.com > 0) {
+        paths.push_back(PortsDirectory() + "/COM" + std::to_string(m_Options.com));
+    }
+    return paths;
+}
+
+int PtyServer::CheckLinks(std::string& error) {
+    for (const auto& path : LinkPaths()) {
+        struct stat st {};
+        if (lstat(path.c_str(), &st) != 0) {
+            continue;  // free
+        }
+        if (!S_ISLNK(st.st_mode)) {
+            error = path + " exists and is not a link: left alone (choose another path)";
+            return 0;
+        }
+        const std::string target = ReadLink(path);
+        if (!m_Options.replace && !IsStaleSimulatorLink(target)) {
+            error = path + " already links to " + target +
+                    ": not replaced (--replace takes it over and puts it back at exit)";
+            return 0;
+        }
+    }
+    return 1;
 }
 
 int PtyServer::Open(std::string& error) {
@@ -146,50 +209,68 @@ int PtyServer::Open(std::string& error) {
         error = Failed("inotify_add_watch", m_SlavePath);
         return 0;
     }
-    if (!m_Options.link.empty() && !MakeLink(m_Options.link, error)) {
-        return 0;
-    }
     if (m_Options.com > 0) {
         const std::string dir = PortsDirectory();
         if (!MakeDirectories(dir)) {
             error = Failed("mkdir", dir);
             return 0;
         }
-        if (!MakeLink(dir + "/COM" + std::to_string(m_Options.com), error)) {
+    }
+    for (const auto& path : LinkPaths()) {
+        if (!MakeLink(path, error)) {
             return 0;
         }
     }
     return 1;
 }
 
-// A stale link of an earlier run is replaced; anything else at that path is left alone.
+// CheckLinks() has allowed the path: free, a stale link of ours, or one to take over.
 int PtyServer::MakeLink(const std::string& path, std::string& error) {
     struct stat st {};
-    if (lstat(path.c_str(), &st) == 0) {
-        if (!S_ISLNK(st.st_mode)) {
-            errno = EEXIST;
-            error = Failed("symlink", path) + " (not a link, left alone)";
+    if (lstat(path.c_str(), &st) != 0) {
+        // symlink() never overwrites: whatever appeared meanwhile is left alone.
+        if (symlink(m_SlavePath.c_str(), path.c_str()) != 0) {
+            error = Failed("symlink", path);
             return 0;
         }
-        std::fprintf(stderr, "vyx-display-sim: replacing the existing link %s\n", path.c_str());
-        unlink(path.c_str());
+        m_Links.push_back({path, ""});
+        return 1;
     }
-    if (symlink(m_SlavePath.c_str(), path.c_str()) != 0) {
+    if (!S_ISLNK(st.st_mode)) {
+        errno = EEXIST;
+        error = Failed("symlink", path) + " (not a link, left alone)";
+        return 0;
+    }
+    const std::string old = ReadLink(path);
+    const bool stale = IsStaleSimulatorLink(old);
+    if (!stale && !m_Options.replace) {
+        errno = EEXIST;
+        error = Failed("symlink", path) + " (links to " + old + ", left alone)";
+        return 0;
+    }
+    if (!ReplaceLink(m_SlavePath, path)) {
         error = Failed("symlink", path);
         return 0;
     }
-    m_Links.push_back(path);
+    std::fprintf(stderr, "vyx-display-sim: %s %s (it linked to %s)\n",
+                 stale ? "replacing the stale link" : "taking over until exit", path.c_str(),
+                 old.c_str());
+    m_Links.push_back({path, stale ? "" : old});
     return 1;
 }
 
-// Removes only links that still point at our pseudo-terminal: another simulator may
-// have taken the name over meanwhile.
+// Touches only links that still point at our pseudo-terminal: another simulator, or the
+// user, may have taken the name over meanwhile. A link taken over is put back.
 void PtyServer::RemoveLinks() {
-    for (const auto& path : m_Links) {
-        std::array<char, 256> target{};
-        const ssize_t n = readlink(path.c_str(), target.data(), target.size() - 1);
-        if (n > 0 && std::string(target.data(), static_cast<std::size_t>(n)) == m_SlavePath) {
-            unlink(path.c_str());
+    for (const auto& link : m_Links) {
+        if (ReadLink(link.path) != m_SlavePath) {
+            continue;
+        }
+        if (link.oldTarget.empty()) {
+            unlink(link.path.c_str());
+        } else if (!ReplaceLink(link.oldTarget, link.path)) {
+            std::fprintf(stderr, "vyx-display-sim: could not put back %s -> %s: %s\n",
+                         link.path.c_str(), link.oldTarget.c_str(), std::strerror(errno));
         }
     }
     m_Links.clear();
@@ -199,20 +280,22 @@ int PtyServer::Run() {
     if (m_Options.plain) {
         std::string where = m_SlavePath;
         for (const auto& link : m_Links) {
-            where += " " + link;
+            where += " " + link.path;
         }
         Log("ready " + where + " at " + std::to_string(m_Sim.ListenRate()) + " bps");
     } else {
-        std::fputs("\x1b[?25l\x1b[2J", stdout);  // hide the cursor, clear the screen
+        m_Output.Write("\x1b[?25l\x1b[2J");  // hide the cursor, clear the screen
         Draw();
     }
     while (!m_Stop) {
         const auto now = Clock::now();
         const bool blocked = !WriteDue(now);
-        std::array<pollfd, 3> fds{};
+        std::array<pollfd, 4> fds{};
         fds[0] = {m_Signals, POLLIN, 0};
         fds[1] = {m_Inotify, POLLIN, 0};
         fds[2] = {m_Master, static_cast<short>(POLLIN | (blocked ? POLLOUT : 0)), 0};
+        // Standard output only while something waits for it (a negative fd is skipped).
+        fds[3] = {m_Output.Idle() ? -1 : m_Output.Fd(), POLLOUT, 0};
         const int ready = poll(fds.data(), fds.size(), PollTimeoutMs(now, blocked));
         if (ready < 0 && errno != EINTR) {
             std::fprintf(stderr, "vyx-display-sim: poll: %s\n", std::strerror(errno));
@@ -239,6 +322,7 @@ int PtyServer::Run() {
         if (m_FloodArmed && after >= m_FloodDeadline) {
             StartFlood(after);
         }
+        FlushOutput();
     }
     // Bytes the host wrote just before the stop may still be on their way through the
     // pseudo-terminal: take what arrives within a short quiet period, so that a frame
@@ -251,12 +335,18 @@ int PtyServer::Run() {
          ++i) {
         OnMasterReadable(Clock::now());
     }
+    // The last words, and what still waits, go out if the output takes them soon; a
+    // blocked output does not hold up the exit.
+    constexpr auto kLastWords = std::chrono::milliseconds(100);
+    m_Output.Drain(kLastWords);
+    const bool blocked = !m_Output.Idle();
+    FlushOutput();
     if (m_Options.plain) {
         Log("bye");
     } else {
-        std::fputs("\x1b[?25h\n", stdout);
-        std::fflush(stdout);
+        m_Output.Write("\x1b[?25h\n");
     }
+    m_Output.Drain(blocked ? std::chrono::milliseconds(0) : kLastWords);
     return 0;
 }
 
@@ -267,15 +357,19 @@ void PtyServer::OnMasterReadable(Clock::time_point now) {
         return;  // EAGAIN, or EIO while the slave is being reopened: poll again
     }
     if (buf[0] != TIOCPKT_DATA) {
-        // A status packet: the host flushed its side of the line.
-        if ((buf[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) && m_FloodArmed) {
+        // A status packet: the host flushed its side of the line (or we did, when the
+        // last host left: that one must not start the flood for the next host).
+        const bool flushed = (buf[0] & (TIOCPKT_FLUSHREAD | TIOCPKT_FLUSHWRITE)) != 0;
+        if (flushed && m_OwnFlush) {
+            m_OwnFlush = false;
+        } else if (flushed && m_FloodArmed) {
             StartFlood(now);
         }
         return;
     }
     const std::span<const std::uint8_t> data(buf.data() + 1, static_cast<std::size_t>(n - 1));
     std::vector<Event> events;
-    auto reply = m_Sim.Feed(data, HostLineRate(), m_Options.plain ? &events : nullptr);
+    auto reply = m_Sim.Feed(data, HostLine(), m_Options.plain ? &events : nullptr);
     for (const auto& e : events) {
         Log(DescribeEvent(e, m_Sim.ListenRate()));
     }
@@ -288,10 +382,15 @@ void PtyServer::OnMasterReadable(Clock::time_point now) {
 void PtyServer::OnHostEvents(Clock::time_point now) {
     alignas(inotify_event) std::array<char, 4096> buf{};
     const ssize_t n = read(m_Inotify, buf.data(), buf.size());
+    std::vector<inotify_event> events;
     for (ssize_t at = 0; at < n;) {
         inotify_event event{};
         std::memcpy(&event, buf.data() + at, sizeof event);
         at += static_cast<ssize_t>(sizeof event + event.len);
+        events.push_back(event);
+    }
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const inotify_event& event = events[i];
         if (event.mask & IN_OPEN) {
             ++m_HostOpens;
             Log("open");
@@ -307,11 +406,42 @@ void PtyServer::OnHostEvents(Clock::time_point now) {
                 // giving it back would otherwise lock out the next opening for good,
                 // because our own descriptor keeps the tty, and its flag, alive.
                 ioctl(m_SlaveHold, TIOCNXCL);
+                const bool reopened =
+                    std::any_of(events.begin() + static_cast<std::ptrdiff_t>(i) + 1, events.end(),
+                                [](const inotify_event& e) { return (e.mask & IN_OPEN) != 0; });
+                OnHostGone(reopened, now);
             }
             Log("close");
         }
     }
     Draw();
+}
+
+// The host's last descriptor has closed: nobody is on the line, so nothing the display
+// had still to send reaches anyone. Bytes the host wrote before it closed are taken first
+// (their replies are dropped too), unless another host has opened since: its bytes may be
+// among them, and must not lose their answer.
+void PtyServer::OnHostGone(bool reopened, Clock::time_point now) {
+    if (!reopened) {
+        for (int i = 0; i < 64; ++i) {  // bounded even if the master stays readable
+            pollfd p{m_Master, POLLIN, 0};
+            if (poll(&p, 1, 0) <= 0 || (p.revents & POLLIN) == 0) {
+                break;
+            }
+            OnMasterReadable(now);
+        }
+    }
+    std::size_t unsent = 0;
+    for (const auto& s : m_Out) {
+        unsent += s.bytes.size() - s.sent;
+    }
+    m_Out.clear();
+    // And what went out but was never read: it would reach the next host.
+    m_OwnFlush = tcflush(m_SlaveHold, TCIFLUSH) == 0;
+    m_FloodArmed = false;  // a later opening arms it again
+    if (unsent > 0) {
+        Log("dropped " + std::to_string(unsent) + " bytes not yet sent: the host has gone");
+    }
 }
 
 void PtyServer::StartFlood(Clock::time_point now) {
@@ -388,7 +518,20 @@ bool PtyServer::WriteDue(Clock::time_point now) {
         if (due <= s.sent) {
             return true;
         }
-        const ssize_t n = write(m_Master, s.bytes.data() + s.sent, due - s.sent);
+        // The display sends at its listening rate: a host set otherwise receives garbage.
+        std::vector<std::uint8_t> wire(s.bytes.begin() + static_cast<std::ptrdiff_t>(s.sent),
+                                       s.bytes.begin() + static_cast<std::ptrdiff_t>(due));
+        const LineSettings host = HostLine();
+        if (!m_Sim.InStep(host)) {
+            DisplaySim::Garble(wire);
+            if (!s.garbled) {
+                s.garbled = true;
+                Log("garbled: the host is at " + std::to_string(host.rate) + " bps" +
+                    (host.framing == Framing{} ? "" : " with other framing") +
+                    ", the display sends at " + std::to_string(m_Sim.ListenRate()) + " bps");
+            }
+        }
+        const ssize_t n = write(m_Master, wire.data(), wire.size());
         if (n < 0) {
             if (errno == EAGAIN || errno == EINTR) {
                 return false;
@@ -428,12 +571,20 @@ int PtyServer::PollTimeoutMs(Clock::time_point now, bool blocked) const {
     return static_cast<int>(std::min<long long>(wait.count(), 60000));
 }
 
-std::uint32_t PtyServer::HostLineRate() const {
+// Linux keeps a pseudo-terminal at 8 data bits without parity whatever the host asks,
+// but the stop bits it reports are the host's.
+LineSettings PtyServer::HostLine() const {
     termios tio{};
     if (tcgetattr(m_Master, &tio) != 0) {
-        return 0;
+        return {};
     }
-    return BpsOf(cfgetospeed(&tio));
+    LineSettings line;
+    line.rate = BpsOf(cfgetospeed(&tio));
+    const tcflag_t size = tio.c_cflag & CSIZE;
+    line.framing.dataBits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+    line.framing.parity = (tio.c_cflag & PARENB) != 0;
+    line.framing.stopBits = (tio.c_cflag & CSTOPB) != 0 ? 2 : 1;
+    return line;
 }
 
 // 10 bits a byte: start bit, 8 data bits, stop bit.
@@ -442,28 +593,53 @@ PtyServer::Clock::duration PtyServer::ByteTime() const {
         std::chrono::nanoseconds(10'000'000'000LL / static_cast<long long>(m_Sim.ListenRate())));
 }
 
+// A line that does not fit behind those still waiting is dropped, and the drops are
+// reported in a line of their own once the output has taken everything.
 void PtyServer::Log(const std::string& line) {
-    if (m_Options.plain) {
-        std::fprintf(stdout, "%s\n", line.c_str());
-        std::fflush(stdout);
+    if (m_Options.plain && !m_Output.Write(line + "\n")) {
+        ++m_DroppedLines;
     }
 }
 
+// While an earlier drawing is still going out, a new one would only be overtaken by the
+// next: it is skipped, counted, and made once the output is idle again.
 void PtyServer::Draw() {
     if (m_Options.plain) {
         return;
     }
+    if (!m_Output.Idle()) {
+        ++m_DroppedDraws;
+        m_DrawPending = true;
+        return;
+    }
+    m_DrawPending = false;
     std::string where = m_SlavePath;
     for (const auto& link : m_Links) {
-        where += " <- " + link;
+        where += " <- " + link.path;
     }
     // Redraw in place from the top left; each line clears what a longer one left.
     std::string screen = "\x1b[H";
-    for (const char ch : RenderScreen(m_Sim, {where, m_HostOpens > 0})) {
+    for (const char ch : RenderScreen(m_Sim, {where, m_HostOpens > 0, m_DroppedDraws})) {
         screen += ch == '\n' ? std::string("\x1b[K\n") : std::string(1, ch);
     }
-    std::fputs(screen.c_str(), stdout);
-    std::fflush(stdout);
+    m_Output.Write(screen);
+}
+
+void PtyServer::FlushOutput() {
+    m_Output.Flush();
+    if (!m_Output.Idle()) {
+        return;
+    }
+    if (m_DrawPending) {
+        Draw();
+    }
+    if (m_DroppedLines > 0) {
+        const std::string note = "dropped " + std::to_string(m_DroppedLines) +
+                                 " log lines: standard output was blocked\n";
+        if (m_Output.Write(note)) {
+            m_DroppedLines = 0;
+        }
+    }
 }
 
 }  // namespace vyx::sim

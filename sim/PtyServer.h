@@ -8,6 +8,7 @@
 
 #include "sim/DisplaySim.h"
 #include "sim/Options.h"
+#include "sim/StdoutWriter.h"
 
 namespace vyx::sim {
 
@@ -23,8 +24,14 @@ namespace vyx::sim {
 //   on the slave's device node; the master runs in packet mode (TIOCPKT), so the host's
 //   tcflush of its input shows up as well. --flood starts at that flush, or 200 ms after
 //   the opening when the host does not flush, so that an open-then-purge host keeps it.
+// - When the host's last descriptor closes, whatever the display had not yet sent is
+//   dropped: a real display talks to a wire, not to the next program that opens it.
+// - Each byte goes out judged against the host's line as it is set at that moment: a
+//   host whose speed or framing differs from the display's receives garbage.
+// - Standard output never holds the loop up (StdoutWriter): drawings and log lines that
+//   cannot go out are coalesced or dropped, and the drops are counted.
 // - SIGINT, SIGTERM and SIGHUP arrive through a signalfd and end Run() cleanly; the
-//   destructor removes the links.
+//   destructor removes the links, or puts back those that --replace took over.
 // Single-threaded: everything happens in Run()'s poll loop.
 class PtyServer {
   public:
@@ -33,6 +40,9 @@ class PtyServer {
     PtyServer(const PtyServer&) = delete;
     PtyServer& operator=(const PtyServer&) = delete;
 
+    // Checks that the link paths are free, or may be taken over. Returns 1, or 0 with
+    // `error` naming the path, what holds it and how to proceed (a usage error).
+    int CheckLinks(std::string& error);
     // Creates the pseudo-terminal, the links and the event sources. Returns 1, or 0 with
     // `error` naming the call that failed and why.
     int Open(std::string& error);
@@ -50,21 +60,31 @@ class PtyServer {
         std::size_t sent = 0;
         Clock::time_point start;
         Clock::duration perByte{};
+        bool garbled = false;  // some of it went out while the host was out of step
     };
 
+    // A link we made; `oldTarget` is the link it replaced under --replace ("" for none).
+    struct Link {
+        std::string path;
+        std::string oldTarget;
+    };
+
+    std::vector<std::string> LinkPaths() const;
     int MakeLink(const std::string& path, std::string& error);
     void RemoveLinks();
     void OnMasterReadable(Clock::time_point now);
     void OnHostEvents(Clock::time_point now);
+    void OnHostGone(bool reopened, Clock::time_point now);
     void StartFlood(Clock::time_point now);
     void ScheduleReply(std::vector<std::uint8_t> reply, Clock::time_point readAt);
     void Schedule(std::vector<std::uint8_t> bytes, Clock::time_point start);
     bool WriteDue(Clock::time_point now);  // false when the pty is full
     int PollTimeoutMs(Clock::time_point now, bool blocked) const;
-    std::uint32_t HostLineRate() const;
+    LineSettings HostLine() const;
     Clock::duration ByteTime() const;
     void Log(const std::string& line);
     void Draw();
+    void FlushOutput();
 
     Options m_Options;
     DisplaySim m_Sim;
@@ -73,13 +93,18 @@ class PtyServer {
     int m_Signals = -1;
     int m_Inotify = -1;
     std::string m_SlavePath;
-    std::vector<std::string> m_Links;
+    std::vector<Link> m_Links;
     std::deque<Segment> m_Out;
     int m_HostOpens = 0;  // host descriptors open on the slave, as far as inotify tells
     bool m_FloodArmed = false;
     bool m_FloodDone = false;
+    bool m_OwnFlush = false;  // the next flush packet is of our own making
     Clock::time_point m_FloodDeadline;
     bool m_Stop = false;
+    StdoutWriter m_Output;
+    std::uint64_t m_DroppedDraws = 0;  // drawings skipped while standard output was blocked
+    bool m_DrawPending = false;        // one of them is still to be made
+    std::uint64_t m_DroppedLines = 0;  // log lines dropped and not yet reported
 };
 
 }  // namespace vyx::sim

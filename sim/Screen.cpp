@@ -163,7 +163,11 @@ std::string RenderScreen(const DisplaySim& sim, const ScreenInfo& info) {
            " | " + std::to_string(sim.ListenRate()) + " bps\n";
     out += "frames " + std::to_string(c.framesAccepted) + " accepted, " +
            std::to_string(c.framesRejected) + " rejected, " + std::to_string(c.framesUnknown) +
-           " unknown | noise " + std::to_string(c.noiseBytes) + " bytes\n";
+           " unknown | noise " + std::to_string(c.noiseBytes) + " bytes";
+    if (info.droppedUpdates > 0) {
+        out += " | " + std::to_string(info.droppedUpdates) + " updates dropped";
+    }
+    out += "\n";
     out += std::string(sim.DownloadMode() ? "DOWNLOAD MODE, waiting for the programming tool"
                                           : "running") +
            " | host " + (info.hostOpen ? "open" : "closed");

@@ -26,6 +26,7 @@ std::string LanguageName(std::uint8_t value);
 struct ScreenInfo {
     std::string_view where;  // the link or device the host opens
     bool hostOpen = false;
+    std::uint64_t droppedUpdates = 0;  // drawings skipped while the terminal was blocked
 };
 
 // The whole drawing: the two lines in a frame, then three status lines, each ending

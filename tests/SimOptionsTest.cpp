@@ -11,11 +11,11 @@ namespace {
 TEST(SimOptions, ValuesAreTaken) {
     Options o;
     std::string error;
-    ASSERT_EQ(ParseOptions(
-                  {"--link", "/tmp/x", "--com=7", "--baud", "115200", "--no-pacing", "--fw-version",
-                   "ABCDEFGHIJKLMNOP", "--plain", "--reply-split", "5", "--split-pause=20",
-                   "--reply-delay", "30", "--short-reply", "--silent", "--flood", "9000"},
-                  o, error),
+    ASSERT_EQ(ParseOptions({"--link", "/tmp/x", "--com=7", "--baud", "115200", "--no-pacing",
+                            "--fw-version", "ABCDEFGHIJKLMNOP", "--plain", "--reply-split", "5",
+                            "--split-pause=20", "--reply-delay", "30", "--short-reply", "--silent",
+                            "--flood", "9000", "--replace"},
+                           o, error),
               1)
         << error;
     EXPECT_EQ(o.link, "/tmp/x");
@@ -28,6 +28,8 @@ TEST(SimOptions, ValuesAreTaken) {
     EXPECT_EQ(o.splitPauseMs, 20);
     EXPECT_EQ(o.replyDelayMs, 30);
     EXPECT_EQ(o.flood, 9000u);
+    EXPECT_TRUE(o.replace);
+    EXPECT_FALSE(Options{}.replace);
 }
 
 TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
@@ -45,6 +47,7 @@ TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
         {"--link="},
         {"--bogus"},
         {"--plain=1"},
+        {"--replace=yes"},
     };
     for (const auto& args : bad) {
         Options o;

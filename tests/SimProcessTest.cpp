@@ -7,14 +7,17 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -54,17 +57,40 @@ class TempDir {
     std::string m_Path;
 };
 
-// vyx-display-sim --plain with its log on a pipe.
+// How the simulator is started, beyond its arguments.
+struct Start {
+    std::string portsDir;      // $VYX_PORTS_DIR ("": unset)
+    int stdoutFd = -1;         // its standard output (-1: the log pipe)
+    bool mergeStderr = false;  // standard error to the log pipe too
+    int pipeSize = 0;          // capacity of the log pipe (0: the system's)
+};
+
+Start WithPorts(const std::string& portsDir) {
+    Start start;
+    start.portsDir = portsDir;
+    return start;
+}
+
+// vyx-display-sim (normally --plain) with its log on a pipe.
 class SimProcess {
   public:
-    explicit SimProcess(std::vector<std::string> args, const std::string& portsDir = "") {
+    explicit SimProcess(std::vector<std::string> args, const std::string& portsDir = "")
+        : SimProcess(std::move(args), WithPorts(portsDir)) {}
+    SimProcess(std::vector<std::string> args, const Start& start) {
         int out[2];
         if (pipe2(out, O_CLOEXEC) != 0) {
             return;
         }
+        if (start.pipeSize > 0) {
+            fcntl(out[0], F_SETPIPE_SZ, start.pipeSize);
+        }
+        const std::string portsDir = start.portsDir;
         m_Pid = fork();
         if (m_Pid == 0) {
-            dup2(out[1], STDOUT_FILENO);
+            dup2(start.stdoutFd >= 0 ? start.stdoutFd : out[1], STDOUT_FILENO);
+            if (start.mergeStderr) {
+                dup2(out[1], STDERR_FILENO);
+            }
             if (!portsDir.empty()) {
                 setenv("VYX_PORTS_DIR", portsDir.c_str(), 1);
             }
@@ -80,15 +106,41 @@ class SimProcess {
         }
         close(out[1]);
         m_Out = out[0];
+        m_PidFd = static_cast<int>(syscall(SYS_pidfd_open, m_Pid, 0));
     }
     ~SimProcess() {
         if (m_Pid > 0) {
             kill(m_Pid, SIGKILL);
             waitpid(m_Pid, nullptr, 0);
         }
-        if (m_Out >= 0) {
-            close(m_Out);
+        for (const int fd : {m_Out, m_PidFd}) {
+            if (fd >= 0) {
+                close(fd);
+            }
         }
+    }
+
+    // Waits for the process to end; its exit status, or -1 on deadline (or a signal).
+    int WaitExit(Clock::time_point deadline) {
+        pollfd p{m_PidFd, POLLIN, 0};
+        if (m_PidFd < 0 || poll(&p, 1, MsLeft(deadline)) <= 0) {
+            return -1;
+        }
+        int status = 0;
+        if (waitpid(m_Pid, &status, 0) != m_Pid) {
+            return -1;
+        }
+        m_Pid = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    void Signal(int sig) { kill(m_Pid, sig); }
+    // Everything logged until end of file or the deadline.
+    std::string Rest(Clock::time_point deadline) {
+        std::string all;
+        for (std::string line = NextLine(deadline); !line.empty(); line = NextLine(deadline)) {
+            all += line + "\n";
+        }
+        return all + m_Buffer;
     }
 
     // Next log line, or "" at end of file or deadline.
@@ -153,6 +205,7 @@ class SimProcess {
   private:
     pid_t m_Pid = -1;
     int m_Out = -1;
+    int m_PidFd = -1;
     std::string m_Buffer;
     std::vector<std::string> m_Lines;
 };
@@ -181,6 +234,39 @@ class HostLine {
     int fd() const { return m_Fd; }
     bool Write(const Bytes& bytes) {
         return write(m_Fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+    }
+    // Writes all bytes, waiting for room as long as the deadline allows.
+    bool WriteAll(const Bytes& bytes) {
+        const auto deadline = Clock::now() + kDeadline;
+        for (std::size_t done = 0; done < bytes.size();) {
+            pollfd p{m_Fd, POLLOUT, 0};
+            if (poll(&p, 1, MsLeft(deadline)) <= 0) {
+                return false;
+            }
+            const ssize_t n = write(m_Fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno != EAGAIN) {
+                return false;
+            }
+            done += n > 0 ? static_cast<std::size_t>(n) : 0;
+        }
+        return true;
+    }
+    // Sets the host's side of the line: speed and number of stop bits.
+    bool Set(speed_t speed, bool twoStopBits = false) {
+        termios tio{};
+        if (tcgetattr(m_Fd, &tio) != 0) {
+            return false;
+        }
+        cfsetispeed(&tio, speed);
+        cfsetospeed(&tio, speed);
+        tio.c_cflag = twoStopBits ? (tio.c_cflag | CSTOPB) : (tio.c_cflag & ~tcflag_t{CSTOPB});
+        return tcsetattr(m_Fd, TCSANOW, &tio) == 0;
+    }
+    // Nothing arrives for `pause`: the line is idle that long (the pause is the input
+    // under test, not a wait for something to happen). False if a byte came.
+    bool Idle(std::chrono::milliseconds pause) {
+        pollfd p{m_Fd, POLLIN, 0};
+        return poll(&p, 1, static_cast<int>(pause.count())) == 0;
     }
     // Reads until `count` bytes have come or the deadline passed.
     Bytes Read(std::size_t count) {
@@ -362,6 +448,277 @@ TEST(SimProcess, ComLinkInThePortsFolder) {
     EXPECT_EQ(sim.Stop(), 0);
     struct stat st {};
     EXPECT_NE(lstat(link.c_str(), &st), 0);
+}
+
+std::string LinkTarget(const std::string& path) {
+    std::error_code ec;
+    const auto target = std::filesystem::read_symlink(path, ec);
+    return ec ? "" : target.string();
+}
+
+// A link or file the user made is never lost: refused unless --replace, which takes a
+// link over and puts it back at exit. Only a dangling link to a /dev/pts entry (an
+// earlier run that could not clean up) is replaced unasked.
+TEST(SimProcess, ExistingLinksAreRefusedOrTakenOverAndPutBack) {
+    enum class Existing { UserLink, StaleLink, File };
+    struct Case {
+        const char* name;
+        bool com;
+        Existing existing;
+        bool replace;
+        int refusedWith;  // exit status when refused, -1 when it serves
+    };
+    const Case cases[] = {
+        {"user's COM4 link", true, Existing::UserLink, false, 2},
+        {"user's --link", false, Existing::UserLink, false, 2},
+        {"user's COM4 link, --replace", true, Existing::UserLink, true, -1},
+        {"user's --link, --replace", false, Existing::UserLink, true, -1},
+        {"stale link of an earlier run", true, Existing::StaleLink, false, -1},
+        {"a file, even with --replace", false, Existing::File, true, 2},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string ports = dir.path() + "/ports";
+        ASSERT_EQ(mkdir(ports.c_str(), 0755), 0);
+        const std::string path = c.com ? ports + "/COM4" : dir.path() + "/x";
+        const std::string userTarget = "/dev/ttyUSB0";
+        switch (c.existing) {
+            case Existing::UserLink:
+                ASSERT_EQ(symlink(userTarget.c_str(), path.c_str()), 0);
+                break;
+            case Existing::StaleLink:
+                ASSERT_EQ(symlink("/dev/pts/987654", path.c_str()), 0);
+                break;
+            case Existing::File:
+                std::ofstream(path) << "mine";
+                break;
+        }
+        std::vector<std::string> args = {"--plain"};
+        if (c.com) {
+            args.insert(args.end(), {"--com", "4"});
+        } else {
+            args.insert(args.end(), {"--link", path});
+        }
+        if (c.replace) {
+            args.push_back("--replace");
+        }
+        Start start = WithPorts(ports);
+        start.mergeStderr = true;
+        SimProcess sim(args, start);
+        if (c.refusedWith >= 0) {
+            EXPECT_EQ(sim.WaitExit(Clock::now() + kDeadline), c.refusedWith);
+            const std::string said = sim.Rest(Clock::now() + kDeadline);
+            EXPECT_NE(said.find(path), std::string::npos) << said;
+            if (c.existing == Existing::UserLink) {
+                EXPECT_NE(said.find("--replace"), std::string::npos) << said;
+                EXPECT_EQ(LinkTarget(path), userTarget);
+            } else {
+                std::ifstream in(path);
+                std::string content;
+                in >> content;
+                EXPECT_EQ(content, "mine");
+            }
+            continue;
+        }
+        ASSERT_NE(sim.WaitFor("ready"), "");
+        EXPECT_EQ(LinkTarget(path).rfind("/dev/pts/", 0), 0u) << LinkTarget(path);
+        {
+            HostLine host(path, B9600);
+            ASSERT_TRUE(host.ok());
+            ASSERT_TRUE(host.Write(kQuery));
+            EXPECT_EQ(host.Read(22), ExpectedReply(0));
+        }
+        EXPECT_EQ(sim.Stop(), 0);
+        if (c.existing == Existing::UserLink) {
+            EXPECT_EQ(LinkTarget(path), userTarget) << "the user's link was not put back";
+        } else {
+            struct stat st {};
+            EXPECT_NE(lstat(path.c_str(), &st), 0) << "stale link left behind";
+        }
+    }
+}
+
+// Output nobody takes: a log pipe that is never read, or a terminal paused as by
+// Ctrl-S. The display still answers, counts what it dropped, and stops on SIGTERM.
+class StalledOutput {
+  public:
+    explicit StalledOutput(bool terminal) : m_Terminal(terminal) {
+        if (terminal) {
+            m_Master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+            if (m_Master < 0 || grantpt(m_Master) != 0 || unlockpt(m_Master) != 0) {
+                return;
+            }
+            m_Slave = open(ptsname(m_Master), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        }
+    }
+    ~StalledOutput() {
+        for (const int fd : {m_Master, m_Slave}) {
+            if (fd >= 0) {
+                close(fd);
+            }
+        }
+    }
+    std::vector<std::string> Args(const std::string& link) const {
+        std::vector<std::string> args = {"--link", link};
+        if (!m_Terminal) {
+            args.insert(args.begin(), "--plain");
+        }
+        return args;
+    }
+    Start HowToStart() const {
+        Start start;
+        start.stdoutFd = m_Slave;
+        start.pipeSize = 4096;
+        return start;
+    }
+    // Waits until the simulator is serving, then lets its output back up.
+    bool ReadyThenStall(SimProcess& sim) {
+        if (!m_Terminal) {
+            return !sim.WaitFor("ready").empty();  // and from now on nobody reads
+        }
+        const bool ready = ReadTerminalUntil("host closed");
+        return ready && tcflow(m_Slave, TCOOFF) == 0;
+    }
+    // Takes the output up again and waits for what says how much was dropped.
+    bool ResumeAndFindDropCount(SimProcess& sim) {
+        if (!m_Terminal) {
+            return sim.WaitFor("dropped ").find(" log lines") != std::string::npos;
+        }
+        return tcflow(m_Slave, TCOON) == 0 && ReadTerminalUntil(" updates dropped");
+    }
+
+  private:
+    bool ReadTerminalUntil(const std::string& text) {
+        const auto deadline = Clock::now() + kDeadline;
+        while (m_Screen.find(text) == std::string::npos) {
+            pollfd p{m_Master, POLLIN, 0};
+            if (poll(&p, 1, MsLeft(deadline)) <= 0) {
+                return false;
+            }
+            char buf[4096];
+            const ssize_t n = read(m_Master, buf, sizeof buf);
+            if (n > 0) {
+                m_Screen.append(buf, static_cast<std::size_t>(n));
+            }
+        }
+        m_Screen.erase(0, m_Screen.find(text) + text.size());
+        return true;
+    }
+
+    bool m_Terminal;
+    int m_Master = -1;
+    int m_Slave = -1;
+    std::string m_Screen;
+};
+
+TEST(SimProcess, StalledOutputNeverStallsTheDisplay) {
+    // Each junk byte gives three characters of log or a redraw: far more than the pipe,
+    // the terminal and the simulator's own queue hold.
+    const Bytes junk(32 * 1024, 'x');
+    for (const bool terminal : {false, true}) {
+        for (const bool resume : {false, true}) {
+            SCOPED_TRACE(std::string(terminal ? "paused terminal" : "unread pipe") +
+                         (resume ? ", taken up again" : ", SIGTERM"));
+            TempDir dir;
+            const std::string link = dir.path() + "/x";
+            StalledOutput out(terminal);
+            SimProcess sim(out.Args(link), out.HowToStart());
+            ASSERT_TRUE(out.ReadyThenStall(sim));
+            HostLine host(link, B9600);
+            ASSERT_TRUE(host.ok());
+            for (std::size_t at = 0; at < junk.size(); at += 512) {
+                ASSERT_TRUE(
+                    host.WriteAll(Bytes(junk.begin() + long(at), junk.begin() + long(at) + 512)));
+            }
+            ASSERT_TRUE(host.WriteAll(kQuery));
+            EXPECT_EQ(host.Read(22), ExpectedReply(0));
+            if (resume) {
+                EXPECT_TRUE(out.ResumeAndFindDropCount(sim));
+            } else {
+                sim.Signal(SIGTERM);
+                EXPECT_EQ(sim.WaitExit(Clock::now() + kDeadline), 0) << "did not stop on SIGTERM";
+            }
+        }
+    }
+}
+
+// A host that asked and went away without reading: what was not sent yet is dropped,
+// and the next host hears only its own answers.
+TEST(SimProcess, RepliesToAHostThatHasGoneAreDropped) {
+    TempDir dir;
+    const std::string link = dir.path() + "/x";
+    SimProcess sim({"--plain", "--link", link});  // paced: 50 replies take over a second
+    ASSERT_NE(sim.WaitFor("ready"), "");
+    {
+        HostLine first(link, B9600);
+        Bytes queries;
+        for (int i = 0; i < 50; ++i) {
+            queries.insert(queries.end(), kQuery.begin(), kQuery.end());
+        }
+        ASSERT_TRUE(first.WriteAll(queries));
+        ASSERT_NE(sim.WaitFor("reply"), "");
+    }
+    ASSERT_NE(sim.WaitFor("close"), "");
+    HostLine next(link, B9600);
+    ASSERT_TRUE(next.Write({0x02, 0x02, 0x34, 0x09, 0x03, 0x3C}));  // command set 9
+    ASSERT_TRUE(next.Write(kQuery));
+    Bytes expected = ExpectedReply(0);
+    expected[15] = 0x09;
+    expected[21] ^= 0x09;
+    EXPECT_EQ(next.Read(22), expected);
+}
+
+// The line as a wire would carry it: framing and speed judged in both directions, and a
+// frame cut short by a pause given up.
+TEST(SimProcess, LineFramingRateAndPausesAsOnAWire) {
+    {
+        SCOPED_TRACE("two stop bits");
+        TempDir dir;
+        const std::string link = dir.path() + "/x";
+        SimProcess sim({"--plain", "--no-pacing", "--link", link});
+        ASSERT_NE(sim.WaitFor("ready"), "");
+        HostLine host(link, B9600);
+        ASSERT_TRUE(host.Set(B9600, true));
+        ASSERT_TRUE(host.Write(kQuery));
+        EXPECT_NE(sim.WaitFor("noise 5 bytes at 9600 bps 8N2"), "");
+        ASSERT_TRUE(host.Set(B9600, false));
+        ASSERT_TRUE(host.Write(kQuery));
+        EXPECT_EQ(host.Read(22), ExpectedReply(0));
+        EXPECT_EQ(sim.Stop(), 0);
+        EXPECT_EQ(sim.Count("reply"), 1) << "the query with two stop bits was answered";
+    }
+    {
+        SCOPED_TRACE("host switched its rate while a reply was pending");
+        TempDir dir;
+        const std::string link = dir.path() + "/x";
+        SimProcess sim({"--plain", "--reply-delay", "1000", "--link", link});
+        ASSERT_NE(sim.WaitFor("ready"), "");
+        HostLine host(link, B9600);
+        ASSERT_TRUE(host.Write(kQuery));
+        ASSERT_NE(sim.WaitFor("reply"), "");  // taken at 9600, answer still to come
+        ASSERT_TRUE(host.Set(B19200));
+        const Bytes got = host.Read(22);
+        ASSERT_EQ(got.size(), 22u);
+        EXPECT_EQ(std::count(got.begin(), got.end(), 0x02), 0) << "a frame start came through";
+        EXPECT_NE(got, ExpectedReply(0));
+        EXPECT_NE(sim.WaitFor("garbled"), "");
+    }
+    {
+        SCOPED_TRACE("a pause after a cut-off frame");
+        TempDir dir;
+        const std::string link = dir.path() + "/x";
+        SimProcess sim({"--plain", "--no-pacing", "--link", link});
+        ASSERT_NE(sim.WaitFor("ready"), "");
+        HostLine host(link, B9600);
+        // A character, then a frame start whose length would take in the query below.
+        ASSERT_TRUE(host.Write({'a', 0x02, 0x12, 0x44}));
+        ASSERT_NE(sim.WaitFor("chars 61"), "");                  // the simulator has read them
+        ASSERT_TRUE(host.Idle(std::chrono::milliseconds(100)));  // 20 characters: 21 ms
+        ASSERT_TRUE(host.Write(kQuery));
+        EXPECT_EQ(host.Read(22), ExpectedReply(0));
+        EXPECT_NE(sim.WaitFor("rejected 02 12 44"), "");
+    }
 }
 
 }  // namespace

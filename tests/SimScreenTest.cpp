@@ -57,6 +57,10 @@ TEST(SimScreen, DrawingShowsLinesAndStatus) {
                              "115200 bps", "3 accepted, 0 rejected", "host open", "/dev/pts/9"}) {
         EXPECT_NE(screen.find(part), std::string::npos) << part << "\n" << screen;
     }
+    // Drawings skipped while the terminal was blocked are counted, once there are any.
+    EXPECT_EQ(screen.find("dropped"), std::string::npos) << screen;
+    EXPECT_NE(RenderScreen(sim, {"/dev/pts/9", true, 3}).find("| 3 updates dropped\n"),
+              std::string::npos);
     const Bytes download = {0x02, 0x03, '@', 0xAA, 0x55, 0x03, 0xBF};
     sim.Feed(download, 115200);
     EXPECT_NE(RenderScreen(sim, {}).find("DOWNLOAD MODE"), std::string::npos);
@@ -74,16 +78,19 @@ TEST(SimEventLog, LinesForThePlainLog) {
         std::string line;
     };
     const Case cases[] = {
-        {{EventKind::Frame, 'D', {}, 0}, "frame D"},
-        {{EventKind::Frame, '3', {0x04}, 0}, "frame 3 04 -> 115200 bps"},
-        {{EventKind::Frame, '@', {0xAA, 0x55}, 0},
+        {{EventKind::Frame, 'D', {}, 0, {}}, "frame D"},
+        {{EventKind::Frame, '3', {0x04}, 0, {}}, "frame 3 04 -> 115200 bps"},
+        {{EventKind::Frame, '@', {0xAA, 0x55}, 0, {}},
          "frame @ AA 55 -> download mode, waiting for the programming tool"},
-        {{EventKind::Unknown, 'Z', {0x01}, 0}, "unknown frame Z 01"},
-        {{EventKind::Rejected, 'D', {0x02, 0x01, 0x44, 0x03, 0x47}, 0}, "rejected 02 01 44 03 47"},
-        {{EventKind::Characters, 0, {'a', 0xDB}, 0}, "chars 61 DB"},
-        {{EventKind::Noise, 0, {1, 2, 3}, 19200},
+        {{EventKind::Unknown, 'Z', {0x01}, 0, {}}, "unknown frame Z 01"},
+        {{EventKind::Rejected, 'D', {0x02, 0x01, 0x44, 0x03, 0x47}, 0, {}},
+         "rejected 02 01 44 03 47"},
+        {{EventKind::Characters, 0, {'a', 0xDB}, 0, {}}, "chars 61 DB"},
+        {{EventKind::Noise, 0, {1, 2, 3}, 19200, {}},
          "noise 3 bytes at 19200 bps, listening at 9600 bps"},
-        {{EventKind::Ignored, 0, {1, 2}, 0}, "ignored 2 bytes in download mode"},
+        {{EventKind::Noise, 0, {1, 2, 3, 4, 5}, 9600, {8, false, 2}},
+         "noise 5 bytes at 9600 bps 8N2, listening at 9600 bps 8N1"},
+        {{EventKind::Ignored, 0, {1, 2}, 0, {}}, "ignored 2 bytes in download mode"},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(DescribeEvent(c.event, 9600), c.line);
@@ -93,7 +100,7 @@ TEST(SimEventLog, LinesForThePlainLog) {
     text[1] = 0x02;
     text[20] = '"';
     EXPECT_EQ(
-        DescribeEvent({EventKind::Frame, '2', text, 0}, 9600),
+        DescribeEvent({EventKind::Frame, '2', text, 0, {}}, 9600),
         "frame 2 \"H\\x02" + std::string(18, ' ') + "\" \"\\x22" + std::string(19, ' ') + "\"");
 }
 

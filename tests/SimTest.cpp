@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -343,6 +345,108 @@ TEST(DisplaySim, EventsDescribeWhatHappened) {
     EXPECT_EQ(events[3].kind, EventKind::Noise);
     EXPECT_EQ(events[3].lineRate, 19200u);
     EXPECT_EQ(events[3].bytes, Query());
+}
+
+TEST(DisplaySim, FramingOtherThan8N1IsNoise) {
+    struct Case {
+        const char* name;
+        LineSettings line;
+        bool understood;
+    };
+    const Case cases[] = {
+        {"8N1", {k9600, {8, false, 1}}, true},  {"8N1, speed unknown", {0, {8, false, 1}}, true},
+        {"8N2", {k9600, {8, false, 2}}, false}, {"8N2, speed unknown", {0, {8, false, 2}}, false},
+        {"7N1", {k9600, {7, false, 1}}, false}, {"8E1", {k9600, {8, true, 1}}, false},
+    };
+    for (const auto& c : cases) {
+        DisplaySim sim(k9600);
+        std::vector<Event> events;
+        const Bytes reply = sim.Feed(Concat({Frame('4', {9}), Query()}), c.line, &events);
+        EXPECT_EQ(sim.InStep(c.line), c.understood) << c.name;
+        EXPECT_EQ(reply.empty(), !c.understood) << c.name;
+        EXPECT_EQ(sim.CommandSet(), c.understood ? 9 : 0) << c.name;
+        EXPECT_EQ(sim.counters().noiseBytes, c.understood ? 0u : 11u) << c.name;
+        if (!c.understood) {
+            ASSERT_EQ(events.size(), 1u) << c.name;
+            EXPECT_EQ(events[0].kind, EventKind::Noise) << c.name;
+            EXPECT_EQ(events[0].framing, c.line.framing) << c.name;
+        }
+    }
+}
+
+// What the host hears of a reply while out of step: as many bytes, none of them a
+// frame's start or end, so no part of it can pass for an answer.
+TEST(DisplaySim, GarbledBytesCarryNoFrame) {
+    Bytes all(256);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        all[i] = static_cast<std::uint8_t>(i);
+    }
+    Bytes garbled = all;
+    DisplaySim::Garble(garbled);
+    ASSERT_EQ(garbled.size(), all.size());
+    EXPECT_EQ(std::count(garbled.begin(), garbled.end(), 0x02), 0);
+    EXPECT_EQ(std::count(garbled.begin(), garbled.end(), 0x03), 0);
+    DisplaySim sim;
+    Bytes reply = Feed(sim, Query());
+    DisplaySim::Garble(reply);
+    EXPECT_NE(reply, Reply("V1.0", {0, 0, 0, 0}));
+}
+
+// A frame start followed by a pause longer than 20 character times is given up, and the
+// next frame read from its own STX; a shorter pause leaves the frame whole. Time comes
+// from a clock the test moves.
+TEST(DisplaySim, PauseInAFrameDropsIt) {
+    using std::chrono::microseconds;
+    using std::chrono::nanoseconds;
+    // 20 characters of 10 bits: 20833 us at 9600, 1736 us at 115200.
+    struct Case {
+        std::uint32_t rate;
+        microseconds pause;
+        bool dropped;
+    };
+    const Case cases[] = {
+        {9600, microseconds(20900), true},   {9600, microseconds(20700), false},
+        {9600, microseconds(500000), true},  {115200, microseconds(1800), true},
+        {115200, microseconds(1700), false}, {115200, microseconds(0), false},
+    };
+    const Bytes cutOff = {0x02, 0x12, 0x44};  // its LEN would take in the query
+    for (const auto& c : cases) {
+        nanoseconds now{1'000'000'000};
+        DisplaySim sim(c.rate, "V1.0", [&now] { return now; });
+        std::vector<Event> events;
+        EXPECT_TRUE(sim.Feed(cutOff, c.rate, &events).empty());
+        now += c.pause;
+        const Bytes reply = sim.Feed(Query(), c.rate, &events);
+        const auto trace =
+            std::to_string(c.rate) + " bps, pause " + std::to_string(c.pause.count()) + " us";
+        if (c.dropped) {
+            EXPECT_EQ(reply,
+                      Reply("V1.0", {0, 0, 0, static_cast<std::uint8_t>(sim.BaudRateIndex())}))
+                << trace;
+            EXPECT_EQ(sim.counters().framesRejected, 1u) << trace;
+            ASSERT_FALSE(events.empty()) << trace;
+            EXPECT_EQ(events[0].kind, EventKind::Rejected) << trace;
+            EXPECT_EQ(events[0].bytes, cutOff) << trace;
+        } else {
+            EXPECT_TRUE(reply.empty()) << trace;  // the query went into the old frame
+            EXPECT_EQ(sim.counters().framesRejected, 0u) << trace;
+        }
+    }
+    // Pauses between whole frames, or between characters, drop nothing; a frame fed in
+    // slow pieces, each within the limit, is still one frame.
+    nanoseconds now{};
+    DisplaySim sim(k9600, "V1.0", [&now] { return now; });
+    const Bytes text = Text("slow", "but steady");
+    for (std::size_t at = 0; at < text.size(); at += 5) {
+        now += microseconds(20000);
+        Feed(sim,
+             Bytes(text.begin() + long(at), text.begin() + long(std::min(at + 5, text.size()))));
+    }
+    now += std::chrono::seconds(1);
+    EXPECT_EQ(Feed(sim, Bytes{'!'}).size(), 0u);
+    EXPECT_EQ(sim.counters().framesAccepted, 1u);
+    EXPECT_EQ(sim.counters().framesRejected, 0u);
+    EXPECT_EQ(Cells(sim).substr(0, 4), "!low");
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The simulator's input path: arbitrary bytes at arbitrary line speeds, in arbitrary
 // chunks. Besides the sanitizers, every run checks the invariants that the drawing, the
 // pty server and the tests rely on, and that the chunking never changes the outcome.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -54,14 +55,18 @@ std::size_t BytesOf(const Event& e) {
 }  // namespace
 
 // Input: a rate selector, then chunks, each a control byte (line speed in its low three
-// bits, chunk length - 1 in the rest) followed by that many bytes.
+// bits, chunk length - 1 in the rest) followed by that many bytes. A chunk arrives 100 us
+// after the one before it, or 30 ms after when the control byte's top bit is set: long
+// enough at every rate to drop a frame under way.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size == 0) {
         return 0;
     }
     const std::uint32_t listen = kLineRates[data[0] % 5];
-    DisplaySim chunked(listen, "FUZZ");
-    DisplaySim bytewise(listen, "FUZZ");
+    std::chrono::nanoseconds now{};
+    const auto clock = [&now] { return now; };
+    DisplaySim chunked(listen, "FUZZ", clock);
+    DisplaySim bytewise(listen, "FUZZ", clock);
     std::vector<std::uint8_t> repliesChunked;
     std::vector<std::uint8_t> repliesBytewise;
     std::vector<Event> events;
@@ -74,6 +79,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::span<const std::uint8_t> chunk(data + pos, len);
         pos += len;
         fed += len;
+        now += (control & 0x80U) != 0 ? std::chrono::nanoseconds(30'000'000)
+                                      : std::chrono::nanoseconds(100'000);
 
         const bool wasDownload = chunked.DownloadMode();
         const auto reply = chunked.Feed(chunk, rate, &events);
