@@ -36,7 +36,7 @@ namespace vyx {
 //       writes still work, nothing is received; only ClosePort leads on
 //   Open and watched --a chunk does not fit, box dismissed--> the watcher closes (Closed)
 //       and reopens with the same name, rate and number: Open and watched with a new
-//       watcher, or Closed when the reopen fails (the owner is not told)
+//       watcher, or Closed when the reopen fails (no message; LastError() says why)
 //   Open and watched --device lost--> still 1; the watcher parks, writes return 0
 //   any --ClosePort, OpenPort 0, destructor--> Closed
 //
@@ -73,8 +73,10 @@ class SerialPort {
     // Where failures are reported (nullptr: PrintToStderr). Called on the thread that
     // met the failure (the watcher's included), never with a lock of the port held.
     void SetDiagnosticSink(DiagnosticSink sink);
-    // The latest failure since the latest OpenPort began; Kind::None when there was none.
-    // Readable from any thread; after OpenPort returned 0 it says why.
+    // The latest failure since the latest opening began (the overflow's reopen included);
+    // Kind::None when there was none. Readable from any thread; after OpenPort returned 0
+    // it says why; after a short WriteComm it names a lost device or a failed write call
+    // (a write that only ran out of time leaves none).
     SerialError LastError() const;
 
     // Number of watcher threads currently running (0 or 1 outside transitions).
