@@ -22,12 +22,13 @@ namespace vyx {
 // the window thread calls Write; Wake and Close come from either. Close waits for a
 // write under way to give up before the descriptor is released.
 //
-// What its user (SerialPort) promises in turn, and what a test double checks: no call but
-// Wake, Close and the accessors after Close; one Write at a time; one waiter at a time;
-// and after Wake the waits are left, not repeated, before Close is called.
+// What its user (SerialPort) promises in turn, and the tests' FakeDevice checks: no call
+// but Wake, Close and the accessors after Close; one Write and one wait at a time; once
+// woken, the watcher leaves its waits (none is still blocked at Close, none is repeated
+// again and again); every opening is closed before it is released.
 //
-// Failures are reported through the ErrorReport given at opening, at most once per
-// cause (a lost device is reported once per opening), from whichever thread saw them.
+// Failures are reported through the ErrorReport given at opening, from whichever thread
+// met them; a lost device once per opening.
 class SerialDevice {
   public:
     enum class WaitResult {
