@@ -467,6 +467,24 @@ TEST(FakeDeviceTest, BrokenPromisesFailTheTest) {
          },
          "Read after Close"},
         {"empty write", [](Device& d) { d->Write(nullptr, 0, 1s); }, "empty Write"},
+        {"two writers",
+         [&](Device& d) {
+             line.StallWrites(0);
+             std::thread first([&] { d->Write(&byte, 1, std::chrono::hours(1)); });
+             EXPECT_TRUE(line.WaitUntilWriteStalled(5s));
+             d->Write(&byte, 1, 0ms);
+             line.ResumeWrites();
+             first.join();
+         },
+         "two Writes at once"},
+        {"spinning after the wake-up",
+         [](Device& d) {
+             d->Wake();
+             for (int i = 0; i < 4; ++i) {
+                 d->WaitReadable();
+             }
+         },
+         "again and again after the wake-up"},
         {"released open", [](Device& d) { d.reset(); }, "released without Close"},
         {"close under a wait",
          [&](Device& d) {

@@ -14,8 +14,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 class FakeDevice;
 
-// A watcher that is woken leaves its loop after one more wait at most (and the drain it
-// may finish); more than this many waits after the wake-up means it spins.
+// A watcher that is woken leaves its loop after one more wait at most; it may finish a
+// drain, but more than this many waits after the wake-up without reading a byte in
+// between means it spins.
 constexpr int kWaitsAfterWakeAllowed = 3;
 }  // namespace
 
@@ -141,6 +142,9 @@ class FakeDevice final : public SerialDevice {
         std::copy_n(m_State->input.begin(), n, buffer);
         m_State->input.erase(m_State->input.begin(),
                              m_State->input.begin() + static_cast<std::ptrdiff_t>(n));
+        if (n != 0) {
+            m_WaitsAfterWake = 0;  // progress: a drain being finished, not a spin
+        }
         m_State->changed.notify_all();
         return static_cast<std::uint32_t>(n);
     }

@@ -20,7 +20,7 @@ namespace vyx::test {
 //  - nothing but Wake, Close and the accessors after Close;
 //  - one Write at a time, one waiter at a time, never an empty or null transfer;
 //  - the wake-up honoured: no wait still blocked when Close comes, and no waiting
-//    again and again once woken (a watcher that spins);
+//    again and again once woken without reading anything (a watcher that spins);
 //  - every opening closed before it is released.
 //
 // Like the termios device, an opening is exclusive (a second one fails as busy), input
