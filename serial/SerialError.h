@@ -11,7 +11,7 @@ struct SerialError {
     // What kind of failure, in words that mean the same on every platform, so that an
     // owner can give its own hint without knowing errno or GetLastError values.
     enum class Kind {
-        None,              // no failure
+        NoError,           // no failure (not "None": X11 defines that name)
         NotAPortName,      // the name is neither "COMn" nor a device path
         NoDevice,          // nothing at that path (ENOENT, ENODEV, ENXIO)
         AccessDenied,      // the user may not open it (EACCES, EPERM)
@@ -22,13 +22,13 @@ struct SerialError {
         Other,             // anything else; `code` and `message` tell
     };
 
-    Kind kind = Kind::None;
+    Kind kind = Kind::NoError;
     std::string call;     // the call that failed: "open", "flock", "tcsetattr", "read", ...
     std::string path;     // the device path; the name given when it names no device
     int code = 0;         // errno on POSIX, GetLastError() on Windows; 0: not the OS's code
     std::string message;  // the reason: the system's text for `code`, or our own words
 
-    bool Failed() const { return kind != Kind::None; }
+    bool Failed() const { return kind != Kind::NoError; }
     // "call path: message", the one line the default sink prints.
     std::string Line() const;
 };

@@ -74,7 +74,7 @@ class SerialPort {
     // met the failure (the watcher's included), never with a lock of the port held.
     void SetDiagnosticSink(DiagnosticSink sink);
     // The latest failure since the latest opening began (the overflow's reopen included);
-    // Kind::None when there was none. Readable from any thread; after OpenPort returned 0
+    // Kind::NoError when there was none. Readable from any thread; after OpenPort returned 0
     // it says why; after a short WriteComm it names a lost device or a failed write call
     // (a write that only ran out of time leaves none).
     SerialError LastError() const;
