@@ -13,7 +13,7 @@ struct SerialError {
     enum class Kind {
         NoError,           // no failure (not "None": X11 defines that name)
         NotAPortName,      // the name is neither "COMn" nor a device path
-        NoDevice,          // nothing at that path (ENOENT, ENODEV, ENXIO)
+        NoDevice,          // nothing (usable) at that path (ENOENT, ENODEV, ENXIO, EIO)
         AccessDenied,      // the user may not open it (EACCES, EPERM)
         Busy,              // another opener holds it (EBUSY, a held lock)
         NotASerialDevice,  // it opened, but is no terminal device

@@ -51,6 +51,7 @@ SerialError::Kind KindOfErrno(int err) {
         case ENOENT:
         case ENODEV:
         case ENXIO:
+        case EIO:  // a tty that hung up for good
             return SerialError::Kind::NoDevice;
         case EACCES:
         case EPERM:
