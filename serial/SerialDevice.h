@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
+
+#include "serial/SerialError.h"
 
 namespace vyx {
 
@@ -18,6 +21,14 @@ namespace vyx {
 // Threads: the watcher calls WaitReadable, Pause, WaitForWake, BytesWaiting and Read;
 // the window thread calls Write; Wake and Close come from either. Close waits for a
 // write under way to give up before the descriptor is released.
+//
+// What its user (SerialPort) promises in turn, and the tests' FakeDevice checks: no call
+// but Wake, Close and the accessors after Close; one Write and one wait at a time; once
+// woken, the watcher leaves its waits (none is still blocked at Close, none is repeated
+// again and again); every opening is closed before it is released.
+//
+// Failures are reported through the ErrorReport given at opening, from whichever thread
+// met them; a lost device once per opening.
 class SerialDevice {
   public:
     enum class WaitResult {
@@ -28,9 +39,13 @@ class SerialDevice {
 
     virtual ~SerialDevice() = default;
 
-    // Opens `path` exclusively and sets the line state; nullptr when that fails (one line
-    // naming the failed call is printed on standard error; nothing is left open).
-    static std::shared_ptr<SerialDevice> Open(const std::string& path, std::uint32_t baudRate);
+    using ErrorReport = std::function<void(const SerialError&)>;
+
+    // The platform's device: opens `path` exclusively and sets the line state. nullptr
+    // when that fails, after `report` was told once why; nothing is left open. The
+    // opening keeps `report` for the failures it meets later.
+    static std::shared_ptr<SerialDevice> Open(const std::string& path, std::uint32_t baudRate,
+                                              ErrorReport report);
 
     virtual const std::string& Path() const = 0;
     virtual std::uint32_t BaudRate() const = 0;
@@ -64,9 +79,9 @@ class SerialDevice {
     virtual void Close() = 0;
 };
 
-// "call path: reason" on standard error, as one line.
-void PrintDiagnostic(const std::string& call, const std::string& path, const std::string& reason);
-// The same with the text of errno value `err` as the reason.
-void PrintErrno(const std::string& call, const std::string& path, int err);
+// How a port opens its device; SerialDevice::Open unless its owner passes another (the
+// tests' FakeDevice). Same contract as SerialDevice::Open.
+using DeviceOpener = std::function<std::shared_ptr<SerialDevice>(
+    const std::string& path, std::uint32_t baudRate, SerialDevice::ErrorReport report)>;
 
 }  // namespace vyx

@@ -17,6 +17,14 @@ struct SerialPort::BoxWait {
     bool abandoned = false;  // the port is being closed: stop waiting for the operator
 };
 
+// The latest failure and where failures go. Shared with each opening's report function,
+// so a device that reports late never reaches a port that is gone.
+struct SerialPort::ErrorLog {
+    mutable std::mutex lock;  // protects both members
+    SerialError last;
+    DiagnosticSink sink;
+};
+
 namespace {
 
 // Received bytes: how many wait, then one read of at most maxCount.
@@ -37,11 +45,46 @@ std::chrono::milliseconds WriteBound(std::uint32_t count, std::uint32_t baudRate
 
 }  // namespace
 
-SerialPort::SerialPort() = default;
+SerialPort::SerialPort() : SerialPort(DeviceOpener{}) {}
+
+SerialPort::SerialPort(DeviceOpener opener)
+    : m_OpenDevice(std::move(opener)), m_Errors(std::make_shared<ErrorLog>()) {}
 
 SerialPort::~SerialPort() {
     // The watcher holds this object: end it and wait for it before the members go.
     ClosePort();
+}
+
+// ---------------------------------------------------------------------------------
+// Set-up and failures
+
+void SerialPort::SetDeviceOpener(DeviceOpener opener) {
+    std::lock_guard lock(m_StateLock);
+    m_OpenDevice = std::move(opener);
+}
+
+void SerialPort::SetDiagnosticSink(DiagnosticSink sink) {
+    std::lock_guard lock(m_Errors->lock);
+    m_Errors->sink = std::move(sink);
+}
+
+SerialError SerialPort::LastError() const {
+    std::lock_guard lock(m_Errors->lock);
+    return m_Errors->last;
+}
+
+void SerialPort::Report(ErrorLog& log, const SerialError& error) {
+    DiagnosticSink sink;
+    {
+        std::lock_guard lock(log.lock);
+        log.last = error;
+        sink = log.sink;
+    }
+    if (sink) {
+        sink(error);
+    } else {
+        PrintToStderr(error);
+    }
 }
 
 // ---------------------------------------------------------------------------------
@@ -117,12 +160,17 @@ int SerialPort::OpenLocked(const std::string& portName, std::uint32_t baudRate,
     if (m_PortName != portName) {
         m_PortName = portName;
     }
+    {
+        std::lock_guard lock(m_Errors->lock);
+        m_Errors->last = SerialError{};
+    }
     const std::optional<std::string> path = ResolvePortName(portName);
     if (!path) {
-        PrintDiagnostic("open", portName, "not a port name (COMn or a device path)");
+        Report(*m_Errors, {SerialError::Kind::NotAPortName, "open", portName, 0,
+                           "not a port name (COMn or a device path)"});
         return 0;
     }
-    std::shared_ptr<SerialDevice> device = SerialDevice::Open(*path, baudRate);
+    std::shared_ptr<SerialDevice> device = OpenDevice(*path, baudRate);
     if (!device) {
         return 0;
     }
@@ -138,13 +186,35 @@ int SerialPort::OpenLocked(const std::string& portName, std::uint32_t baudRate,
             std::thread(&SerialPort::ThreadWatchComm, this, device, portNumber, portName);
     } catch (const std::system_error& e) {
         m_RunningWatchers.fetch_sub(1);
-        PrintDiagnostic("pthread_create", *path, e.what());
+        Report(*m_Errors,
+               {SerialError::Kind::Other, "pthread_create", *path, e.code().value(), e.what()});
         CloseLocked();
         return 0;
     }
     m_LastGoodBaudRate.store(baudRate);
     m_SuccessfulOpens.fetch_add(1);
     return 1;
+}
+
+std::shared_ptr<SerialDevice> SerialPort::OpenDevice(const std::string& path,
+                                                     std::uint32_t baudRate) {
+    DeviceOpener opener;
+    {
+        std::lock_guard lock(m_StateLock);
+        opener = m_OpenDevice;
+    }
+    // The device reports into the shared log, never into `this`: it may report on any
+    // thread, and its last reference may outlive a call under way on it.
+    SerialDevice::ErrorReport report = [errors = m_Errors](const SerialError& error) {
+        Report(*errors, error);
+    };
+    std::shared_ptr<SerialDevice> device =
+        opener ? opener(path, baudRate, report) : SerialDevice::Open(path, baudRate, report);
+    if (!device && !LastError().Failed()) {
+        // An opener that failed without saying why still leaves a reason to read.
+        Report(*m_Errors, {SerialError::Kind::Other, "open", path, 0, "the device did not open"});
+    }
+    return device;
 }
 
 void SerialPort::CloseLocked() {
@@ -174,8 +244,12 @@ void SerialPort::CloseLocked() {
             m_hThreadWatchComm.join();
         }
     }
-    // Only now, with no watcher left on it, is the device released.
+    // Only now, with no watcher and no writer left on it, is the device released.
     if (device) {
+        {
+            std::unique_lock lock(m_StateLock);
+            m_StateCv.wait(lock, [this] { return m_Writers == 0; });
+        }
         device->Close();
     }
 }
@@ -192,12 +266,20 @@ std::uint32_t SerialPort::WriteComm(const std::uint8_t* bytes, std::uint32_t cou
     std::shared_ptr<SerialDevice> device;
     {
         std::lock_guard lock(m_StateLock);
+        if (!m_hComm || m_bConnected.load() != 1) {
+            return 0;
+        }
         device = m_hComm;
+        ++m_Writers;
     }
-    if (!device || m_bConnected.load() != 1) {
-        return 0;
+    const std::uint32_t written =
+        device->Write(bytes, count, WriteBound(count, device->BaudRate()));
+    {
+        std::lock_guard lock(m_StateLock);
+        --m_Writers;
     }
-    return device->Write(bytes, count, WriteBound(count, device->BaudRate()));
+    m_StateCv.notify_all();
+    return written;
 }
 
 std::uint32_t SerialPort::ReadComm(std::uint8_t* buffer, std::uint32_t maxCount) {

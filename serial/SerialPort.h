@@ -11,10 +11,10 @@
 
 #include "serial/Notify.h"
 #include "serial/ReceiveQueue.h"
+#include "serial/SerialDevice.h"
+#include "serial/SerialError.h"
 
 namespace vyx {
-
-class SerialDevice;  // one opening of the OS device (serial/SerialDevice.h)
 
 // The link to the display: opens a serial device at a rate with 8 data bits, no
 // parity, one stop bit and no XON/XOFF, writes byte blocks, and runs one watcher
@@ -28,6 +28,21 @@ class SerialDevice;  // one opening of the OS device (serial/SerialDevice.h)
 //
 // WM_COMM_READ: wParam is the port number given to OpenPort; lParam the position of the
 // last byte of the latest non-empty chunk this watcher read, -1 before any.
+//
+// States (m_bConnected, watchers running):
+//
+//   Closed (0, none) --OpenPort 1--> Open and watched (1, one)
+//   Open and watched --watcher cannot wait on the device--> Open and unwatched (1, none):
+//       writes still work, nothing is received; only ClosePort leads on
+//   Open and watched --a chunk does not fit, box dismissed--> the watcher closes (Closed)
+//       and reopens with the same name, rate and number: Open and watched with a new
+//       watcher, or Closed when the reopen fails (no message; LastError() says why)
+//   Open and watched --device lost--> still 1; the watcher parks, writes return 0
+//   any --ClosePort, OpenPort 0, destructor--> Closed
+//
+// Failures: every failure (the open's, and a lost device, a failed read or write while
+// open) is kept as LastError() and passed to the diagnostic sink, which by default
+// prints SerialError::Line() on standard error.
 class SerialPort {
   public:
     static constexpr std::uint32_t kChunkSize = 2068;  // largest read of the watcher
@@ -35,6 +50,8 @@ class SerialPort {
     static constexpr std::uint32_t kDriverQueueSize = 4096;
 
     SerialPort();
+    // Opens its devices with `opener` instead of the platform's SerialDevice::Open.
+    explicit SerialPort(DeviceOpener opener);
     ~SerialPort();
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
@@ -50,6 +67,17 @@ class SerialPort {
     std::uint32_t WriteComm(const std::uint8_t* bytes, std::uint32_t count);
     // Returns at once with what has arrived, 0 to maxCount bytes. Watcher only.
     std::uint32_t ReadComm(std::uint8_t* buffer, std::uint32_t maxCount);
+
+    // Replaces the device opener (nullptr: the platform's), for the next OpenPort.
+    void SetDeviceOpener(DeviceOpener opener);
+    // Where failures are reported (nullptr: PrintToStderr). Called on the thread that
+    // met the failure (the watcher's included), never with a lock of the port held.
+    void SetDiagnosticSink(DiagnosticSink sink);
+    // The latest failure since the latest opening began (the overflow's reopen included);
+    // Kind::NoError when there was none. Readable from any thread; after OpenPort returned 0
+    // it says why; after a short WriteComm it names a lost device or a failed write call
+    // (a write that only ran out of time leaves none).
+    SerialError LastError() const;
 
     // Number of watcher threads currently running (0 or 1 outside transitions).
     int RunningWatchers() const { return m_RunningWatchers.load(); }
@@ -81,6 +109,10 @@ class SerialPort {
 
   private:
     struct BoxWait;
+    struct ErrorLog;
+
+    // Records `error` as LastError and passes it to the sink.
+    static void Report(ErrorLog& log, const SerialError& error);
 
     // Gate that serialises OpenPort/ClosePort between the window thread and the
     // overflow path. The window side wakes the current opening before it queues for
@@ -90,6 +122,7 @@ class SerialPort {
     bool EnterFromWatcher(SerialDevice& device);
     void Leave();
 
+    std::shared_ptr<SerialDevice> OpenDevice(const std::string& path, std::uint32_t baudRate);
     int OpenLocked(const std::string& portName, std::uint32_t baudRate, std::uint16_t portNumber);
     void CloseLocked();
     void JoinRetired();
@@ -101,13 +134,19 @@ class SerialPort {
     // the opening is woken by a close; true when dismissed.
     bool ShowAndWait(const std::string& text, SerialDevice& device);
 
-    // m_StateLock protects m_hComm, m_Busy and m_PendingBox; it is never held while
-    // joining a thread or blocking on the device.
+    // m_StateLock protects m_hComm, m_Busy, m_PendingBox, m_Writers and m_OpenDevice; it
+    // is never held while joining a thread or blocking on the device.
     std::mutex m_StateLock;
     std::condition_variable m_StateCv;
     std::shared_ptr<SerialDevice> m_hComm;
     bool m_Busy = false;
     std::shared_ptr<BoxWait> m_PendingBox;
+    // WriteComm calls inside their device's Write: a close waits for them (they give up
+    // once woken) so that no device sees a write after its Close.
+    int m_Writers = 0;
+    DeviceOpener m_OpenDevice;
+    // Shared with every opening's report function, which the device may call on any thread.
+    std::shared_ptr<ErrorLog> m_Errors;
 
     // Touched only by the thread that holds the gate (m_Busy), or the destructor.
     std::thread m_hThreadWatchComm;

@@ -1,9 +1,5 @@
 // Start-up, enable states, port open/close/exit, window menu and icon placement.
 
-#include <fcntl.h>
-#include <termios.h>
-#include <unistd.h>
-
 #include "serial/ComName.h"
 #include "tests/DialogTestFixture.h"
 
@@ -50,16 +46,6 @@ void ExpectEnableState(const FakeWindow& fake, bool open) {
         EXPECT_EQ(fake.IsWindowEnabled(row.id), open ? row.open : row.closed)
             << "control " << row.id << (open ? " open" : " closed");
     }
-}
-
-int TermiosSpeed(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC | O_NONBLOCK);
-    termios tio{};
-    const bool ok = fd >= 0 && ::tcgetattr(fd, &tio) == 0;
-    if (fd >= 0) {
-        ::close(fd);
-    }
-    return ok ? static_cast<int>(::cfgetospeed(&tio)) : -1;
 }
 
 TEST(DialogStartTest, InitialisesInOrder) {
@@ -170,7 +156,7 @@ TEST_F(DialogPortTest, OpensCom1At115200) {
     EXPECT_EQ(m_Dlg->m_nComPort, 1);
     EXPECT_EQ(m_Dlg->m_nBaudRate, 115200);
     EXPECT_EQ(m_Dlg->m_Comm.m_hNotifyWnd, &m_Fake.Notifier());
-    EXPECT_EQ(TermiosSpeed(m_Pty.SlavePath()), B115200);
+    EXPECT_EQ(m_Line.OpenedRates(), std::vector<std::uint32_t>{115200});
     ExpectEnableState(m_Fake, true);
     // A click on the now disabled "Port Open" does nothing.
     m_Fake.Click(res::IDC_PORT_OPEN);
@@ -242,13 +228,12 @@ TEST_F(DialogPortTest, DestructionClosesTheOpenPort) {
     // are in the baseline.
     OpenCom1();
     m_Fake.Click(res::IDC_CLOSE);
-    const int descriptors = OpenDescriptorCount();
     const int threads = ThreadCount();
     OpenCom1();
-    EXPECT_GT(OpenDescriptorCount(), descriptors);
+    EXPECT_EQ(m_Line.OpenNow(), 1);
     m_Dlg.reset();
     m_Fake.Attach(nullptr);
-    EXPECT_EQ(OpenDescriptorCount(), descriptors);
+    EXPECT_EQ(m_Line.OpenNow(), 0);
     EXPECT_EQ(ThreadCount(), threads);
 }
 
@@ -259,7 +244,7 @@ TEST_F(DialogPortTest, RateWithoutSelectionReusesThePreviousOne) {
     m_Fake.Click(res::IDC_PORT_OPEN);
     ASSERT_EQ(m_Dlg->m_Comm.m_bConnected.load(), 1);
     EXPECT_EQ(m_Dlg->m_nBaudRate, 57600);
-    EXPECT_EQ(TermiosSpeed(m_Pty.SlavePath()), B57600);
+    EXPECT_EQ(m_Line.OpenedRates(), (std::vector<std::uint32_t>{57600, 57600}));
 }
 
 TEST_F(DialogPortTest, RateWithoutSelectionBeforeAnyOpenIsRefused) {
@@ -277,12 +262,12 @@ TEST_F(DialogPortTest, NewSelectionsWaitForTheNextOpen) {
     OpenCom1(4);
     m_Fake.Select(res::IDC_CURRENT_BAUD, 0);
     m_Fake.Select(res::IDC_COM_PORT, 5);
-    EXPECT_EQ(TermiosSpeed(m_Pty.SlavePath()), B115200);
+    EXPECT_EQ(m_Line.OpenedRates(), std::vector<std::uint32_t>{115200});
     EXPECT_EQ(m_Dlg->m_nComPort, 1);
     m_Fake.Click(res::IDC_CLOSE);
     m_Fake.Select(res::IDC_COM_PORT, 0);
     m_Fake.Click(res::IDC_PORT_OPEN);
-    EXPECT_EQ(TermiosSpeed(m_Pty.SlavePath()), B9600);
+    EXPECT_EQ(m_Line.OpenedRates(), (std::vector<std::uint32_t>{115200, 9600}));
 }
 
 }  // namespace

@@ -66,12 +66,12 @@ TEST_F(DialogInformationTest, ReplyInTwoPartsGivesOneReport) {
         shownText = CVYX_UtilityDlg::ReportText();
         shownState = CVYX_UtilityDlg::GetResponseState();
     });
-    ASSERT_TRUE(m_Pty.Write(Part(kReply, 0, 10)));
+    ASSERT_TRUE(m_Line.Arrive(Part(kReply, 0, 10)));
     ASSERT_TRUE(m_Fake.PumpUntil([&] { return Queued() == 10; }, 5s));
     m_Fake.PumpPending();
     EXPECT_TRUE(m_Fake.Boxes().empty());
 
-    ASSERT_TRUE(m_Pty.Write(Part(kReply, 10, 22)));
+    ASSERT_TRUE(m_Line.Arrive(Part(kReply, 10, 22)));
     ASSERT_TRUE(PumpUntilBoxes(1));
     ExpectReportBox(0, kReport);
     EXPECT_EQ(shownText, kReport);
@@ -85,7 +85,7 @@ TEST_F(DialogInformationTest, ReplyInTwoPartsGivesOneReport) {
 TEST_F(DialogInformationTest, TwentyOneBytesWaitForTheTwentySecond) {
     OpenCom1();
     Query();
-    ASSERT_TRUE(m_Pty.Write(Part(kReply, 0, 21)));
+    ASSERT_TRUE(m_Line.Arrive(Part(kReply, 0, 21)));
     ASSERT_TRUE(m_Fake.PumpUntil([&] { return Queued() == 21; }, 5s));
     m_Fake.PumpPending();
     m_Dlg->OnMessage(WM_COMM_READ, 1, 0);  // a notification that finds 21 bytes
@@ -93,7 +93,7 @@ TEST_F(DialogInformationTest, TwentyOneBytesWaitForTheTwentySecond) {
     EXPECT_EQ(Queued(), 21);
     EXPECT_EQ(CVYX_UtilityDlg::GetResponseState(), ResponseState::InformationAwaited);
 
-    ASSERT_TRUE(m_Pty.Write(Part(kReply, 21, 22)));
+    ASSERT_TRUE(m_Line.Arrive(Part(kReply, 21, 22)));
     ASSERT_TRUE(PumpUntilBoxes(1));
     ExpectReportBox(0, kReport);
     EXPECT_EQ(Queued(), 0);
@@ -105,7 +105,7 @@ TEST_F(DialogInformationTest, AllQueuedBytesAreTakenOnlyTheFieldsShown) {
     Query();
     Bytes reply = kReply;
     reply.insert(reply.end(), {0xFF, 0xFE, 0xFD});
-    ASSERT_TRUE(m_Pty.Write(reply));
+    ASSERT_TRUE(m_Line.Arrive(reply));
     ASSERT_TRUE(WaitQueued(25));
     ASSERT_TRUE(PumpUntilBoxes(1));
     ExpectReportBox(0, kReport);
@@ -117,7 +117,7 @@ TEST_F(DialogInformationTest, BytesBeyondTheReplyBufferAreDropped) {
     Query();
     Bytes burst = kReply;
     burst.resize(1100, 0x55);
-    ASSERT_TRUE(m_Pty.Write(burst));
+    ASSERT_TRUE(m_Line.Arrive(burst));
     ASSERT_TRUE(WaitQueued(1100));
     std::int32_t queuedInBox = -1;
     m_Fake.OnMessageBox([&](const FakeWindow::Box&, int) { queuedInBox = Queued(); });
@@ -131,7 +131,7 @@ TEST_F(DialogInformationTest, BytesBeyondTheReplyBufferAreDropped) {
 
 TEST_F(DialogInformationTest, IdleBytesStayUntilTheNextQueryDiscardsThem) {
     OpenCom1();
-    ASSERT_TRUE(m_Pty.Write(Bytes{0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16}));
+    ASSERT_TRUE(m_Line.Arrive(Bytes{0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16}));
     ASSERT_TRUE(m_Fake.PumpUntil([&] { return Queued() == 7; }, 5s));
     m_Fake.PumpPending();
     m_Dlg->OnMessage(WM_COMM_READ, 1, 0);
@@ -140,12 +140,12 @@ TEST_F(DialogInformationTest, IdleBytesStayUntilTheNextQueryDiscardsThem) {
 
     Query();
     EXPECT_EQ(Queued(), 0);
-    ASSERT_TRUE(m_Pty.Write(kReply));
+    ASSERT_TRUE(m_Line.Arrive(kReply));
     ASSERT_TRUE(PumpUntilBoxes(1));
     ExpectReportBox(0, kReport);
 
     // Idle again: further bytes are left alone.
-    ASSERT_TRUE(m_Pty.Write(kReply));
+    ASSERT_TRUE(m_Line.Arrive(kReply));
     ASSERT_TRUE(m_Fake.PumpUntil([&] { return Queued() == 22; }, 5s));
     m_Fake.PumpPending();
     EXPECT_EQ(m_Fake.Boxes().size(), 1u);
@@ -171,12 +171,12 @@ TEST_F(DialogInformationTest, SecondReportWhileTheFirstBoxIsUp) {
             return;
         }
         EXPECT_EQ(CVYX_UtilityDlg::GetResponseState(), ResponseState::InformationAwaited);
-        ASSERT_TRUE(m_Pty.Write(second));
+        ASSERT_TRUE(m_Line.Arrive(second));
         nested = PumpUntilBoxes(2);
         afterInner = CVYX_UtilityDlg::GetResponseState();
         outerTextAfterInner = CVYX_UtilityDlg::ReportText();
     });
-    ASSERT_TRUE(m_Pty.Write(kReply));
+    ASSERT_TRUE(m_Line.Arrive(kReply));
     ASSERT_TRUE(PumpUntilBoxes(1));
     ASSERT_TRUE(nested);
     ExpectReportBox(0, kReport);
@@ -191,13 +191,13 @@ TEST_F(DialogInformationTest, SecondReportWhileTheFirstBoxIsUp) {
 TEST_F(DialogInformationTest, CloseAndReopenKeepTheWaitAndTheBytes) {
     OpenCom1();
     Query();
-    ASSERT_TRUE(m_Pty.Write(Part(kReply, 0, 10)));
+    ASSERT_TRUE(m_Line.Arrive(Part(kReply, 0, 10)));
     ASSERT_TRUE(m_Fake.PumpUntil([&] { return Queued() == 10; }, 5s));
     m_Fake.Click(res::IDC_CLOSE);
     OpenCom1();
     EXPECT_EQ(CVYX_UtilityDlg::GetResponseState(), ResponseState::InformationAwaited);
     EXPECT_EQ(Queued(), 10);
-    ASSERT_TRUE(m_Pty.Write(Part(kReply, 10, 22)));
+    ASSERT_TRUE(m_Line.Arrive(Part(kReply, 10, 22)));
     ASSERT_TRUE(PumpUntilBoxes(2));
     EXPECT_EQ(m_Fake.Boxes()[0].text, "Com port closed !");
     ExpectReportBox(1, kReport);

@@ -350,16 +350,16 @@ TEST(StartProgramTest, NotOnPathNotStartedEvenInTheCurrentDirectory) {
 
 // -------------------------------------------------------------------------------------
 
-class DialogDownloadTest : public DialogFixture {
+class DialogDownloadTest : public DialogPtyFixture {
   protected:
     void SetUp() override {
-        DialogFixture::SetUp();
+        DialogPtyFixture::SetUp();
         ASSERT_TRUE(m_Tool.ok());
         m_Cwd.emplace();
         m_Slave.emplace("VYX_TEST_SLAVE", m_Pty.SlavePath());
     }
     void TearDown() override {
-        DialogFixture::TearDown();
+        DialogPtyFixture::TearDown();
         m_Slave.reset();
         m_Cwd.reset();
     }

@@ -59,7 +59,7 @@ constexpr bool kResidentSizeMeaningful = true;
 
 // The dialog fixture with what the fault tests add: a fresh device behind COM 1, the
 // display's reply, and the information query played to its report box.
-class ReliabilityFixture : public DialogFixture {
+class ReliabilityFixture : public DialogPtyFixture {
   protected:
     // A well-formed reply of 22 bytes (check byte included) and the report it gives.
     static Bytes Reply() {

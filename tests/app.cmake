@@ -10,5 +10,5 @@ add_executable(dialog_tests
   ${CMAKE_CURRENT_LIST_DIR}/DialogTestInformation.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DownloadTest.cpp)
 target_link_libraries(dialog_tests PRIVATE
-  vyx_fake_window vyx_dialog vyx_test_support GTest::gtest_main vyx_warnings)
+  vyx_fake_window vyx_dialog vyx_fake_device vyx_test_support GTest::gtest_main vyx_warnings)
 gtest_discover_tests(dialog_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 60)

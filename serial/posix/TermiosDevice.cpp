@@ -14,6 +14,8 @@
 #include <chrono>
 #include <mutex>
 #include <shared_mutex>
+#include <string>
+#include <system_error>
 
 #include "serial/SerialDevice.h"
 
@@ -42,6 +44,30 @@ bool SpeedFor(std::uint32_t rate, speed_t& speed) {
         }
     }
     return false;
+}
+
+SerialError::Kind KindOfErrno(int err) {
+    switch (err) {
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+        case EIO:  // a tty that hung up for good
+            return SerialError::Kind::NoDevice;
+        case EACCES:
+        case EPERM:
+            return SerialError::Kind::AccessDenied;
+        case EBUSY:
+        case EWOULDBLOCK:  // flock: another opener holds the lock
+            return SerialError::Kind::Busy;
+        case ENOTTY:
+            return SerialError::Kind::NotASerialDevice;
+        default:
+            return SerialError::Kind::Other;
+    }
+}
+
+SerialError ErrnoError(const std::string& call, const std::string& path, int err) {
+    return {KindOfErrno(err), call, path, err, std::system_category().message(err)};
 }
 
 // Errors that mean the device is gone: a pseudo-terminal whose master closed reads EIO,
@@ -93,8 +119,12 @@ bool LineStateTaken(const termios& want, const termios& got) {
 
 class TermiosDevice final : public SerialDevice {
   public:
-    TermiosDevice(std::string path, std::uint32_t rate, int fd, int wakeFd)
-        : m_Path(std::move(path)), m_Rate(rate), m_Fd(fd), m_WakeFd(wakeFd) {}
+    TermiosDevice(std::string path, std::uint32_t rate, int fd, int wakeFd, ErrorReport report)
+        : m_Path(std::move(path)),
+          m_Rate(rate),
+          m_Report(std::move(report)),
+          m_Fd(fd),
+          m_WakeFd(wakeFd) {}
     ~TermiosDevice() override { Close(); }
 
     const std::string& Path() const override { return m_Path; }
@@ -124,6 +154,7 @@ class TermiosDevice final : public SerialDevice {
 
     const std::string m_Path;
     const std::uint32_t m_Rate;
+    const ErrorReport m_Report;  // called from any thread; the port's report is made for that
 
     // The descriptors stay valid while any operation holds m_UseLock shared; Close takes
     // it exclusively, so a write under way (woken first) never sees a released descriptor.
@@ -142,9 +173,9 @@ class TermiosDevice final : public SerialDevice {
 void TermiosDevice::MarkLost(const char* call, int err) {
     // Reported once per opening; later calls stay quiet.
     if (!m_Lost.exchange(true)) {
-        PrintDiagnostic(
-            call, m_Path,
-            err != 0 ? "device lost (" + std::system_category().message(err) + ")" : "device lost");
+        m_Report({SerialError::Kind::Lost, call, m_Path, err,
+                  err != 0 ? "device lost (" + std::system_category().message(err) + ")"
+                           : "device lost"});
     }
 }
 
@@ -156,7 +187,7 @@ bool TermiosDevice::PrepareWait() {
     pollfd fds[2] = {{m_Fd, POLLIN, 0}, {m_WakeFd, POLLIN, 0}};
     if (poll(fds, 2, 0) < 0 || (fds[0].revents & POLLNVAL) != 0 ||
         (fds[1].revents & POLLNVAL) != 0) {
-        PrintErrno("poll", m_Path, errno);
+        m_Report(ErrnoError("poll", m_Path, errno));
         return false;
     }
     return true;
@@ -268,7 +299,7 @@ std::uint32_t TermiosDevice::Read(std::uint8_t* buffer, std::uint32_t maxCount) 
         if (IsGone(errno)) {
             MarkLost("read", errno);
         } else if (errno != EAGAIN) {
-            PrintErrno("read", m_Path, errno);
+            m_Report(ErrnoError("read", m_Path, errno));
         }
         return 0;
     }
@@ -318,7 +349,7 @@ std::uint32_t TermiosDevice::Write(const std::uint8_t* bytes, std::uint32_t coun
             if (IsGone(errno)) {
                 MarkLost("write", errno);
             } else {
-                PrintErrno("write", m_Path, errno);
+                m_Report(ErrnoError("write", m_Path, errno));
             }
             return done;
         }
@@ -373,21 +404,27 @@ void TermiosDevice::Close() {
 
 }  // namespace
 
-std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path, std::uint32_t baudRate) {
+std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path, std::uint32_t baudRate,
+                                                 ErrorReport report) {
     speed_t speed = B0;
     if (!SpeedFor(baudRate, speed)) {
-        PrintDiagnostic("cfsetospeed", path, "unsupported baud rate " + std::to_string(baudRate));
+        report({SerialError::Kind::BadSetting, "cfsetospeed", path, 0,
+                "unsupported baud rate " + std::to_string(baudRate)});
         return nullptr;
     }
     // Close-on-exec: the download hand-off starts a child that must not inherit the port
     // or its lock.
     const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
-        PrintErrno("open", path, errno);
+        report(ErrnoError("open", path, errno));
         return nullptr;
     }
     auto fail = [&](const char* call, int err, bool exclusive) -> std::shared_ptr<SerialDevice> {
-        PrintErrno(call, path, err);
+        SerialError error = ErrnoError(call, path, err);
+        if (error.call == "isatty") {
+            error.kind = SerialError::Kind::NotASerialDevice;  // EINVAL on some systems
+        }
+        report(error);
         if (exclusive) {
             ioctl(fd, TIOCNXCL);
         }
@@ -419,8 +456,8 @@ std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path, std::u
         return fail("tcgetattr", errno, true);
     }
     if (!LineStateTaken(tio, got)) {
-        PrintDiagnostic("tcsetattr", path,
-                        "line state not taken at " + std::to_string(baudRate) + " baud");
+        report({SerialError::Kind::BadSetting, "tcsetattr", path, 0,
+                "line state not taken at " + std::to_string(baudRate) + " baud"});
         ioctl(fd, TIOCNXCL);
         ::close(fd);
         return nullptr;
@@ -431,7 +468,7 @@ std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path, std::u
     if (wakeFd < 0) {
         return fail("eventfd", errno, true);
     }
-    return std::make_shared<TermiosDevice>(path, baudRate, fd, wakeFd);
+    return std::make_shared<TermiosDevice>(path, baudRate, fd, wakeFd, std::move(report));
 }
 
 }  // namespace vyx
