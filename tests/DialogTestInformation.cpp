@@ -219,7 +219,7 @@ TEST_F(DialogInformationTest, TextAndReportFollowTheSystemCodePage) {
     Bytes reply = kReply;
     reply[9] = 0xC0;  // А in place of é, and б after it
     reply[10] = 0xE1;
-    ASSERT_TRUE(m_Pty.Write(reply));
+    ASSERT_TRUE(m_Line.Arrive(reply));
     ASSERT_TRUE(PumpUntilBoxes(1));
     ExpectReportBox(
         0,
