@@ -7,6 +7,7 @@
 #include <wx/textctrl.h>
 #include <wx/utils.h>
 
+#include "app/DialogNavigation.h"
 #include "app/VYX_UtilityDlg.h"
 #include "app/WxAboutDlg.h"
 #include "app/WxMessageBoxes.h"
@@ -33,6 +34,7 @@ WxDialogWindow::WxDialogWindow() {
     Bind(wxEVT_INIT_DIALOG, &WxDialogWindow::OnInitDialogEvent, this);
     Bind(wxEVT_BUTTON, &WxDialogWindow::OnButton, this);
     Bind(wxEVT_CHAR_HOOK, &WxDialogWindow::OnCharHook, this);
+    Bind(wxEVT_CHILD_FOCUS, &WxDialogWindow::OnChildFocus, this);
     Bind(wxEVT_CONTEXT_MENU, &WxDialogWindow::OnContextMenu, this);
     m_FlashTimer.SetOwner(this);
     Bind(wxEVT_TIMER, &WxDialogWindow::OnFlashEnd, this, m_FlashTimer.GetId());
@@ -72,7 +74,10 @@ void WxDialogWindow::OnInitDialogEvent(wxInitDialogEvent& event) {
     event.Skip();  // wx's own initialisation (data transfer) runs too
     if (!m_Initialised && m_Dialog != nullptr) {
         m_Initialised = true;
-        m_Dialog->OnInitDialog();
+        // True asks for the default focus, which GTK would otherwise give by position.
+        if (m_Dialog->OnInitDialog() != 0) {
+            MoveFocusTo(InitialFocus(res::kMainDialogTemplate, *this));
+        }
     }
 }
 
@@ -102,6 +107,20 @@ void WxDialogWindow::OnCharHook(wxKeyEvent& event) {
                 return;
             }
             EndDialog(res::IDOK);
+            return;
+        }
+        case WXK_TAB: {
+            // GTK's own chain would reach controls without a tab stop (a combo box's
+            // inner field); the dialog's order is the template's.
+            if (event.AltDown()) {
+                event.Skip();  // the window manager's
+                return;
+            }
+            const int from = m_FocusId;
+            const int to = TabTarget(res::kMainDialogTemplate, *this, from, event.ShiftDown());
+            if (to != from) {
+                MoveFocusTo(to);
+            }
             return;
         }
         case WXK_F1:
@@ -180,9 +199,52 @@ std::string WxDialogWindow::GetDlgItemText(int id) const {
 }
 
 void WxDialogWindow::EnableWindow(int id, bool enable) {
-    if (wxWindow* window = FindWindow(id)) {
-        window->Enable(enable);
+    wxWindow* window = FindWindow(id);
+    if (window == nullptr) {
+        return;
     }
+    // GTK drops the focus of a control it disables, and with no focus no key reaches
+    // the dialog: move it on as the dialog manager does.
+    const bool hadFocus = !enable && m_FocusId == id;
+    window->Enable(enable);
+    if (hadFocus) {
+        MoveFocusTo(FocusAfterDisabling(res::kMainDialogTemplate, *this, id));
+    }
+}
+
+int WxDialogWindow::ControlOf(const wxWindow* window) const {
+    // The control itself or a part of it (a combo box's field) may hold the focus.
+    for (; window != nullptr && window != this; window = window->GetParent()) {
+        if (window->GetParent() == this) {
+            const int id = window->GetId();
+            return res::FindControl(res::kMainDialogTemplate, id) != nullptr ? id : kFocusDialog;
+        }
+        if (window->IsTopLevel()) {
+            break;
+        }
+    }
+    return kFocusDialog;
+}
+
+void WxDialogWindow::OnChildFocus(wxChildFocusEvent& event) {
+    event.Skip();  // wx keeps its own record too
+    m_FocusId = ControlOf(event.GetWindow());
+}
+
+void WxDialogWindow::MoveFocusTo(int id) {
+    m_FocusId = id;
+    if (id != kFocusDialog) {
+        if (wxWindow* control = FindWindow(id)) {
+            control->SetFocus();
+            return;
+        }
+        m_FocusId = kFocusDialog;
+    }
+    // The dialog's own area takes the focus only when asked to: wx keeps it from doing
+    // so while it has focusable children, and then its SetFocus would pass the focus on
+    // to the first of them.
+    SetCanFocus(true);
+    SetFocusIgnoringChildren();
 }
 
 bool WxDialogWindow::IsWindowEnabled(int id) const {

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "app/DialogNavigation.h"
 #include "app/DialogWindow.h"
 #include "app/WxNotifier.h"
 
@@ -20,6 +21,11 @@ class CVYX_UtilityDlg;
 // Keys and menus: Escape ends the dialog as Cancel and Enter as OK (unless a button has
 // the focus, which Enter presses); GTK offers no window menu a program can extend, so
 // the About item is reached by F1 and by the dialog's context menu instead.
+//
+// Focus: the window applies the dialog manager's decisions (app/DialogNavigation.h)
+// instead of GTK's own: the initial focus, Tab and Shift+Tab over the enabled tab stops
+// in template order, and moving the focus on when the focused control is disabled. The
+// focus never goes nowhere, where GTK would deliver no key to the dialog at all.
 class WxDialogWindow final : public wxDialog, public DialogWindow {
   public:
     WxDialogWindow();
@@ -56,6 +62,10 @@ class WxDialogWindow final : public wxDialog, public DialogWindow {
     // True while Beep's flash is showing.
     bool IsFlashing() const { return m_FlashTimer.IsRunning(); }
 
+    // Id of the template control that holds the dialog's focus (or takes it back when
+    // the dialog is activated again); kFocusDialog when the dialog itself has it.
+    int FocusedControl() const { return m_FocusId; }
+
     // The window-menu command of the About item, as the F1 key and the context menu
     // send it.
     void SendAboutCommand();
@@ -64,6 +74,11 @@ class WxDialogWindow final : public wxDialog, public DialogWindow {
     void OnInitDialogEvent(wxInitDialogEvent& event);
     void OnButton(wxCommandEvent& event);
     void OnCharHook(wxKeyEvent& event);
+    void OnChildFocus(wxChildFocusEvent& event);
+    // The template control that `window` is or is part of; kFocusDialog for none.
+    int ControlOf(const wxWindow* window) const;
+    // Gives the focus to the control `id`, or to the dialog itself for kFocusDialog.
+    void MoveFocusTo(int id);
     void OnContextMenu(wxContextMenuEvent& event);
     void Deliver(std::uint32_t message, std::uint64_t wParam, std::int64_t lParam);
     void OnFlashEnd(wxTimerEvent& event);
@@ -74,6 +89,9 @@ class WxDialogWindow final : public wxDialog, public DialogWindow {
     wxEventLoopBase* m_ModalLoop = nullptr;
     bool m_Ending = false;
     wxTimer m_FlashTimer;  // ends the visible part of Beep
+    // The dialog's focus as the dialog manager keeps it: set by every control that
+    // takes the focus and by MoveFocusTo, also while a message box has the keyboard.
+    int m_FocusId = kFocusDialog;
 };
 
 }  // namespace vyx::app

@@ -334,7 +334,9 @@ void SerialPort::ThreadWatchComm(std::shared_ptr<SerialDevice> device, std::uint
         }
         std::uint32_t n = 0;
         do {
-            n = ReadFrom(*device, chunk.data(), kChunkSize);
+            // A close under way discards the input: the drain's next read finds nothing.
+            const bool closing = device->WakeRequested() || m_bConnected.load() != 1;
+            n = closing ? 0 : ReadFrom(*device, chunk.data(), kChunkSize);
             if (n >= static_cast<std::uint32_t>(ReceiveQueue::kSlots - m_QueueRead.GetCount())) {
                 HandleOverflow(device);
                 return;
@@ -349,15 +351,12 @@ void SerialPort::ThreadWatchComm(std::shared_ptr<SerialDevice> device, std::uint
                 }
             }
             // Gathers a burst into one drain; a close ends the pause at once.
-            const bool paused = device->Pause(m_GatherPause);
+            device->Pause(m_GatherPause);
             m_WatcherWakeups.fetch_add(1);
-            if (!paused) {
-                break;
-            }
         } while (n != 0);
-        if (device->WakeRequested() || m_bConnected.load() != 1) {
-            break;  // closing: end without posting
-        }
+        // Every drain is announced, also one that a close cut short: the window only
+        // counts the queue. The loop test then ends the watcher; a close that came while
+        // it waited ends it there, without a notification.
         if (NotifyWindow* window = m_hNotifyWnd) {
             window->PostMessage(WM_COMM_READ, portNumber, lastPosition);
         }

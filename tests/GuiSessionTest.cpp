@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/DialogNavigation.h"
 #include "app/VYX_UtilityDlg.h"
 #include "app/WxMainDialog.h"
 #include "app/WxNotifier.h"
@@ -109,31 +110,266 @@ TEST_F(GuiSession, PortOpenEnablesTheCommandsAndCloseSaysSo) {
     EXPECT_EQ(recorder.boxes[0].icon, wxICON_INFORMATION);
 }
 
-// Only the command buttons are tab stops, so with the port open the Tab key runs
-// through them in template order and wraps around.
+// A real click on "Port Open" or "Close", which disable themselves when done.
+void ClickPortButton(app::WxDialogWindow& window, int id) {
+    RealClick(window, id);
+    ASSERT_TRUE(PumpUntil([&] { return !window.FindWindow(id)->IsEnabled(); }, 5s))
+        << "click on " << id;
+}
+
+// The focused control of the dialog: its id, 0 for the dialog itself, -1 for anything else
+// (nothing focused, or a part of a control the dialog does not know).
+int FocusedId(app::WxDialogWindow& window) {
+    const wxWindow* focus = wxWindow::FindFocus();
+    if (focus == &window) {
+        return app::kFocusDialog;
+    }
+    if (focus == nullptr || focus->GetParent() != &window) {
+        return -1;
+    }
+    return focus->GetId();
+}
+
+// Waits until the control `id` (0: the dialog itself) has the focus.
+bool FocusReaches(app::WxDialogWindow& window, int id) {
+    return PumpUntil([&] { return FocusedId(window) == id; }, 2s);
+}
+
+// Presses `key` (with `modifiers`) and then F1, and waits for the About box F1 shows: the
+// X server delivers keys in order, so by then the first key has been handled whatever it
+// did. Returns the control that has the focus then.
+int AfterKey(app::WxDialogWindow& window, BoxRecorder& recorder, int key, int modifiers) {
+    const std::size_t boxes = recorder.boxes.size();
+    PressKeys({key}, modifiers);
+    PressKeys({WXK_F1});
+    EXPECT_TRUE(PumpUntil([&] { return recorder.boxes.size() > boxes; }, 5s));
+    return FocusedId(window);
+}
+
+// At start "EXIT" has the focus (the first control that can take it), so Enter ends the
+// program at once and the port is never opened.
+TEST_F(GuiSession, EnterAtStartPressesExit) {
+    app::WxMainDialog dialog("VYX_Utility");
+    app::WxDialogWindow& window = dialog.Window();
+    BoxRecorder recorder(&window);
+    bool ended = false;
+    const int result = RunModal(dialog, [&] {
+        PointAt(window, window);
+        EXPECT_TRUE(FocusReaches(window, res::IDC_EXIT)) << FocusedId(window);
+        PressKeys({WXK_RETURN});
+        ended = PumpUntil([&] { return !window.IsModal(); }, 5s);
+    });
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(result, wxID_CANCEL);  // "EXIT"'s way out
+    EXPECT_EQ(dialog.Dialog().m_Comm.SuccessfulOpens(), 0u);
+    EXPECT_TRUE(recorder.boxes.empty());
+}
+
+struct AfterPortCase {
+    const char* name;
+    std::vector<int> clicks;  // real clicks, in order
+    int focusThen;            // who has the focus after them (0: the dialog itself)
+    int key;
+    int result;
+};
+
+std::string AfterPortCaseName(const testing::TestParamInfo<AfterPortCase>& param) {
+    return param.param.name;
+}
+
+class GuiKeysAfterPortButtons : public GuiSession,
+                                public testing::WithParamInterface<AfterPortCase> {};
+
+// "Port Open" and "Close" disable themselves under the focus; the focus moves on, so
+// Escape and Enter still end the dialog, and the port is free afterwards.
+TEST_P(GuiKeysAfterPortButtons, EndTheDialogAndFreeThePort) {
+    const AfterPortCase& c = GetParam();
+    const int holdOnly = SlaveOpenings();
+    int result = 0;
+    bool ended = false;
+    {
+        app::WxMainDialog dialog("VYX_Utility");
+        app::WxDialogWindow& window = dialog.Window();
+        BoxRecorder recorder(&window);
+        result = RunModal(dialog, [&] {
+            for (const int id : c.clicks) {
+                ClickPortButton(window, id);
+            }
+            EXPECT_TRUE(FocusReaches(window, c.focusThen)) << FocusedId(window);
+            EXPECT_EQ(window.FocusedControl(), c.focusThen);
+            PressKeys({c.key});
+            ended = PumpUntil([&] { return !window.IsModal(); }, 5s);
+        });
+    }
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(SlaveOpenings(), holdOnly);
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, GuiKeysAfterPortButtons,
+                         testing::Values(AfterPortCase{"EscapeAfterPortOpen",
+                                                       {res::IDC_PORT_OPEN},
+                                                       res::IDC_CHANGE_BAUD,
+                                                       WXK_ESCAPE,
+                                                       wxID_CANCEL},
+                                         AfterPortCase{"EscapeAfterClose",
+                                                       {res::IDC_PORT_OPEN, res::IDC_CLOSE},
+                                                       app::kFocusDialog,
+                                                       WXK_ESCAPE,
+                                                       wxID_CANCEL},
+                                         AfterPortCase{"EnterAfterClose",
+                                                       {res::IDC_PORT_OPEN, res::IDC_CLOSE},
+                                                       app::kFocusDialog,
+                                                       WXK_RETURN,
+                                                       wxID_OK}),
+                         AfterPortCaseName);
+
+// Lets every box but the main dialog come up on the screen and answers it with a real
+// click on its OK button.
+class BoxClicker final : public wxModalDialogHook {
+  public:
+    explicit BoxClicker(wxDialog* keep) : m_Keep(keep) { Register(); }
+    ~BoxClicker() override { Unregister(); }
+    int clicked = 0;
+
+  protected:
+    int Enter(wxDialog* box) override {
+        // A message box passes here twice on its way up (its own ShowModal, then the
+        // dialog's); one click is enough.
+        if (box != m_Keep && box != m_Answering) {
+            m_Answering = box;
+            box->CallAfter([this, box] {
+                RealClick(*box, wxID_OK);
+                ++clicked;
+            });
+        }
+        return wxID_NONE;
+    }
+    void Exit(wxDialog* box) override {
+        if (box == m_Answering) {
+            m_Answering = nullptr;
+        }
+    }
+
+  private:
+    wxDialog* m_Keep;
+    wxDialog* m_Answering = nullptr;
+};
+
+// "Close" with its box really up: the box takes the keyboard and gives it back, and the
+// dialog still answers Escape.
+TEST_F(GuiSession, EscapeAfterCloseWithItsBoxOnTheScreen) {
+    const int holdOnly = SlaveOpenings();
+    int result = 0;
+    bool ended = false;
+    int clicked = 0;
+    {
+        app::WxMainDialog dialog("VYX_Utility");
+        app::WxDialogWindow& window = dialog.Window();
+        BoxClicker clicker(&window);
+        result = RunModal(dialog, [&] {
+            ClickPortButton(window, res::IDC_PORT_OPEN);
+            ClickPortButton(window, res::IDC_CLOSE);
+            PointAt(window, window);
+            EXPECT_TRUE(FocusReaches(window, app::kFocusDialog)) << FocusedId(window);
+            PressKeys({WXK_ESCAPE});
+            ended = PumpUntil([&] { return !window.IsModal(); }, 5s);
+        });
+        clicked = clicker.clicked;
+    }
+    EXPECT_EQ(clicked, 1);
+    EXPECT_TRUE(ended);
+    EXPECT_EQ(result, wxID_CANCEL);
+    EXPECT_EQ(SlaveOpenings(), holdOnly);
+}
+
+// After "Port Open" the focus is on "Change", the next tab stop: Enter presses it (the
+// baud-rate command goes out) and the dialog goes on.
+TEST_F(GuiSession, EnterAfterPortOpenPressesTheButtonThatTookTheFocus) {
+    app::WxMainDialog dialog("VYX_Utility");
+    app::WxDialogWindow& window = dialog.Window();
+    BoxRecorder recorder(&window);
+    std::vector<std::uint8_t> sent;
+    RunModal(dialog, [&] {
+        ClickPortButton(window, res::IDC_PORT_OPEN);
+        ASSERT_TRUE(FocusReaches(window, res::IDC_CHANGE_BAUD)) << FocusedId(window);
+        PressKeys({WXK_RETURN});
+        // The window thread handles the key while the far end reads.
+        PumpUntil(
+            [&] {
+                const std::vector<std::uint8_t> got = m_Pty.Read(6 - sent.size(), 10ms);
+                sent.insert(sent.end(), got.begin(), got.end());
+                return sent.size() >= 6;
+            },
+            5s);
+        EXPECT_TRUE(window.IsModal());
+    });
+    // The baud-rate command with index 0 ("9600"): STX, LEN, '3', 0, ETX, BCC.
+    EXPECT_EQ(sent, (std::vector<std::uint8_t>{0x02, 0x02, 0x33, 0x00, 0x03, 0x32}));
+    EXPECT_TRUE(recorder.boxes.empty());
+}
+
+// Only the command buttons are tab stops, so with the port open Tab and Shift+Tab run
+// through them in template order and wrap around.
 TEST_F(GuiSession, TabRunsThroughTheCommandButtonsOnly) {
     app::WxMainDialog dialog("VYX_Utility");
     app::WxDialogWindow& window = dialog.Window();
     BoxRecorder recorder(&window);
-    std::vector<int> visited;
+    std::vector<int> forward;
+    std::vector<int> backward;
     RunModal(dialog, [&] {
-        Click(window, res::IDC_PORT_OPEN);
+        ClickPortButton(window, res::IDC_PORT_OPEN);
         ExpectOpenState(window, true);
-        FocusInDialog(window, *window.FindWindow(res::IDC_CHANGE_BAUD));
+        ASSERT_TRUE(FocusReaches(window, res::IDC_CHANGE_BAUD)) << FocusedId(window);
         wxUIActionSimulator sim;
         for (int i = 0; i < 8; ++i) {
-            const wxWindow* before = wxWindow::FindFocus();
+            const int before = FocusedId(window);
             sim.Char(WXK_TAB);
-            PumpUntil([&] { return wxWindow::FindFocus() != before; }, 2s);
-            const wxWindow* focus = wxWindow::FindFocus();
-            visited.push_back(focus != nullptr ? focus->GetId() : 0);
+            PumpUntil([&] { return FocusedId(window) != before; }, 2s);
+            forward.push_back(FocusedId(window));
+        }
+        for (int i = 0; i < 8; ++i) {
+            const int before = FocusedId(window);
+            sim.Char(WXK_TAB, wxMOD_SHIFT);
+            PumpUntil([&] { return FocusedId(window) != before; }, 2s);
+            backward.push_back(FocusedId(window));
         }
         Click(window, res::IDC_CLOSE);
     });
-    EXPECT_EQ(visited,
+    EXPECT_EQ(forward,
               (std::vector<int>{res::IDC_INPUT_STRING, res::IDC_PROGRAM_DOWNLOAD, res::IDC_FONT_SET,
                                 res::IDC_SET_COMMAND_SET, res::IDC_SET_DEFAULT_FONT,
                                 res::IDC_INFORMATION, res::IDC_CELL_TEST, res::IDC_CHANGE_BAUD}));
+    EXPECT_EQ(backward, (std::vector<int>{res::IDC_CELL_TEST, res::IDC_INFORMATION,
+                                          res::IDC_SET_DEFAULT_FONT, res::IDC_SET_COMMAND_SET,
+                                          res::IDC_FONT_SET, res::IDC_PROGRAM_DOWNLOAD,
+                                          res::IDC_INPUT_STRING, res::IDC_CHANGE_BAUD}));
+}
+
+// With the port closed no tab stop is enabled: Tab and Shift+Tab leave the focus where it
+// is, on "EXIT" at start and on the dialog itself after "Close".
+TEST_F(GuiSession, TabWithNoEnabledTabStopLeavesTheFocus) {
+    app::WxMainDialog dialog("VYX_Utility");
+    app::WxDialogWindow& window = dialog.Window();
+    BoxRecorder recorder(&window);
+    std::vector<int> atStart;
+    std::vector<int> afterClose;
+    RunModal(dialog, [&] {
+        PointAt(window, window);
+        ASSERT_TRUE(FocusReaches(window, res::IDC_EXIT)) << FocusedId(window);
+        atStart.push_back(AfterKey(window, recorder, WXK_TAB, wxMOD_NONE));
+        atStart.push_back(AfterKey(window, recorder, WXK_TAB, wxMOD_NONE));
+        atStart.push_back(AfterKey(window, recorder, WXK_TAB, wxMOD_SHIFT));
+
+        ClickPortButton(window, res::IDC_PORT_OPEN);
+        ASSERT_TRUE(FocusReaches(window, res::IDC_CHANGE_BAUD)) << FocusedId(window);
+        ClickPortButton(window, res::IDC_CLOSE);
+        ASSERT_TRUE(FocusReaches(window, app::kFocusDialog)) << FocusedId(window);
+        afterClose.push_back(AfterKey(window, recorder, WXK_TAB, wxMOD_NONE));
+        afterClose.push_back(AfterKey(window, recorder, WXK_TAB, wxMOD_SHIFT));
+    });
+    EXPECT_EQ(atStart, (std::vector<int>{res::IDC_EXIT, res::IDC_EXIT, res::IDC_EXIT}));
+    EXPECT_EQ(afterClose, (std::vector<int>{app::kFocusDialog, app::kFocusDialog}));
 }
 
 TEST_F(GuiSession, AnEditedComFieldNamesNoPortAndOpenFails) {

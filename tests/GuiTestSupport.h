@@ -17,6 +17,7 @@
 
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -112,16 +113,47 @@ inline void Click(wxWindow& dialog, int id) {
     control->GetEventHandler()->ProcessEvent(event);
 }
 
-// Gives `control` the keyboard focus. Without a window manager the X server's focus
-// follows the pointer, so the pointer is moved onto the dialog first.
-inline void FocusInDialog(wxDialog& dialog, wxWindow& control) {
-    PumpUntil([&] { return dialog.IsShownOnScreen(); }, std::chrono::seconds(2));
+// Moves the pointer onto the centre of `window` and waits until it is there.
+inline void MovePointerOnto(wxWindow& window) {
+    PumpUntil([&] { return window.IsShownOnScreen(); }, std::chrono::seconds(2));
     wxUIActionSimulator sim;
-    const wxRect rect = control.GetScreenRect();
-    sim.MouseMove(rect.GetPosition() + rect.GetSize() / 2);
+    const wxRect rect = window.GetScreenRect();
+    const wxPoint centre = rect.GetPosition() + rect.GetSize() / 2;
+    sim.MouseMove(centre);
+    PumpUntil([&] { return wxGetMousePosition() == centre; }, std::chrono::seconds(2));
+}
+
+// Moves the pointer onto `window` (a control of the dialog, or the dialog) and waits
+// until the dialog is active. Without a window manager the X server's focus follows the
+// pointer, so this is what gives the dialog the keyboard.
+inline void PointAt(wxDialog& dialog, wxWindow& window) {
+    MovePointerOnto(window);
     PumpUntil([&] { return dialog.IsActive(); }, std::chrono::seconds(2));
+}
+
+// Gives `control` the keyboard focus.
+inline void FocusInDialog(wxDialog& dialog, wxWindow& control) {
+    PointAt(dialog, control);
     control.SetFocus();
     PumpUntil([&] { return wxWindow::FindFocus() == &control; }, std::chrono::seconds(2));
+}
+
+// A real click through the X server on the control `id`: the button takes the focus
+// and clicks, as under the operator's hand.
+inline void RealClick(wxDialog& dialog, int id) {
+    wxWindow* control = dialog.FindWindow(id);
+    ASSERT_NE(control, nullptr) << "no control " << id;
+    MovePointerOnto(*control);
+    wxUIActionSimulator sim;
+    sim.MouseClick();
+}
+
+// Real key presses through the X server, to the window with the focus.
+inline void PressKeys(std::initializer_list<int> keys, int modifiers = wxMOD_NONE) {
+    wxUIActionSimulator sim;
+    for (const int key : keys) {
+        sim.Char(key, modifiers);
+    }
 }
 
 }  // namespace vyx::test

@@ -29,6 +29,7 @@ using test::Eventually;
 using test::FakeLine;
 using Bytes = std::vector<std::uint8_t>;
 using Kind = SerialError::Kind;
+using Clock = std::chrono::steady_clock;
 
 Bytes Pattern(std::size_t count, std::uint32_t seed = 0) {
     Bytes bytes(count);
@@ -205,6 +206,42 @@ TEST_F(SerialPortTest, ClosePortEndsAWaitingOrPausingWatcher) {
     m_Port.ClosePort();
     EXPECT_EQ(m_Port.RunningWatchers(), 0);
     EXPECT_EQ(m_Port.m_QueueRead.GetCount(), 1);
+}
+
+// A close that comes during a drain (here: in its gathering pause, made long so the drain
+// cannot end by itself first) still ends that drain with its empty read and its one
+// WM_COMM_READ, keeps what was queued, and ends the watcher without waiting the pause out.
+TEST_F(SerialPortTest, CloseDuringADrainStillAnnouncesItOnce) {
+    m_Port.m_GatherPause = 60s;
+    ASSERT_EQ(Open(9600, 5), 1);
+    const auto bytes = Pattern(3);
+    ASSERT_TRUE(m_Line.Arrive(bytes));
+    ASSERT_TRUE(m_Line.WaitUntilBlocked(FakeLine::Blocked::Pause, 5s));
+    EXPECT_EQ(m_Port.m_QueueRead.GetCount(), 3);
+    EXPECT_EQ(m_Window.Count(), 0u);  // the drain is still under way
+
+    const auto start = Clock::now();
+    m_Port.ClosePort();
+    EXPECT_LT(Clock::now() - start, 5s);  // far below the pause: the close cut it short
+    EXPECT_EQ(m_Port.RunningWatchers(), 0);
+    const auto messages = m_Window.Messages();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages[0].message, WM_COMM_READ);
+    EXPECT_EQ(messages[0].wParam, 5u);
+    EXPECT_EQ(messages[0].lParam, 2);
+    EXPECT_EQ(TakeAll(m_Port.m_QueueRead), bytes);
+}
+
+// A close while the watcher waits for input ends it without a notification: after one
+// announced drain the watcher is back in its wait when the port closes.
+TEST_F(SerialPortTest, CloseWhileTheWatcherWaitsPostsNothing) {
+    ASSERT_EQ(Open(), 1);
+    ASSERT_TRUE(m_Line.Arrive(Bytes{0x06}));
+    ASSERT_TRUE(m_Window.WaitForCount(1, 5s));
+    ASSERT_TRUE(m_Line.WaitUntilBlocked(FakeLine::Blocked::WaitReadable, 5s));
+    m_Port.ClosePort();
+    EXPECT_EQ(m_Port.RunningWatchers(), 0);
+    EXPECT_EQ(m_Window.Count(), 1u);
 }
 
 // The watcher cannot set up its wait: the port stays open and writable but unwatched,

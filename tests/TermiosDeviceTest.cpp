@@ -381,5 +381,66 @@ TEST_F(TermiosDeviceTest, CloseRightAfterEachWriteLosesNoFrame) {
     }
 }
 
+// Fills the far end until the pseudo-terminal takes no more from the device side and the
+// far end's own read buffer holds steady; what is written beyond that waits in the
+// driver. Returns the count written.
+std::size_t FillTowardsFarEnd(PtyPair& pty) {
+    const int fd = pty.SlaveHoldFd();
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
+    const std::vector<std::uint8_t> block(1024, 0x55);
+    std::size_t written = 0;
+    for (ssize_t n = 0; (n = ::write(fd, block.data(), block.size())) > 0;) {
+        written += static_cast<std::size_t>(n);
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    int last = -1;
+    Eventually([&] {
+        const int now = InputWaiting(pty.MasterFd());
+        const bool steady = now > 0 && now == last;
+        last = now;
+        return steady;
+    });
+    return written;
+}
+
+struct LeftOver {
+    const char* name;
+    bool input;   // bytes from the far end that an earlier user did not read
+    bool output;  // bytes of an earlier user still in the driver, not yet sent
+};
+
+// Whatever an earlier user left in the driver, either way, is gone once the port opens:
+// nothing stale reaches the display or the receive queue.
+TEST_F(TermiosDeviceTest, OpenDiscardsWhatAnEarlierUserLeftEitherWay) {
+    const LeftOver cases[] = {
+        {"input", true, false}, {"output", false, true}, {"both", true, true}};
+    for (const LeftOver& c : cases) {
+        SCOPED_TRACE(c.name);
+        const int slave = m_Pty.SlaveHoldFd();
+        if (c.input) {
+            ASSERT_TRUE(m_Pty.Write(Pattern(10, 1)));
+            ASSERT_TRUE(Eventually([&] { return InputWaiting(slave) == 10; }));
+        }
+        const std::size_t written = c.output ? FillTowardsFarEnd(m_Pty) : 0;
+        const std::size_t posted = m_Window.Count();
+        ASSERT_EQ(Open(), 1);
+        EXPECT_EQ(InputWaiting(slave), 0);
+        if (c.output) {
+            // The far end gets what had already reached it, not what the driver held.
+            const std::size_t arrived = m_Pty.ReadUntilQuiet(100ms, 10s).size();
+            EXPECT_LT(arrived, written);
+        }
+
+        // The line works both ways, with nothing stale in front of the new bytes.
+        const auto frame = Pattern(5, 3);
+        EXPECT_EQ(Write(frame), frame.size());
+        EXPECT_EQ(m_Pty.ReadUntilQuiet(50ms, 2s), frame);
+        ASSERT_TRUE(m_Pty.Write(std::vector<std::uint8_t>{0x06}));
+        ASSERT_TRUE(m_Window.WaitForCount(posted + 1, 5s));
+        EXPECT_EQ(TakeAll(m_Port.m_QueueRead), std::vector<std::uint8_t>{0x06});
+        m_Port.ClosePort();
+    }
+}
+
 }  // namespace
 }  // namespace vyx

@@ -8,6 +8,7 @@ add_executable(dialog_tests
   ${CMAKE_CURRENT_LIST_DIR}/DialogTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DialogTestCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DialogTestInformation.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/DialogNavigationTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DownloadTest.cpp)
 target_link_libraries(dialog_tests PRIVATE
   vyx_fake_window vyx_dialog vyx_fake_device vyx_test_support GTest::gtest_main vyx_warnings)

@@ -462,8 +462,9 @@ std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path, std::u
         ::close(fd);
         return nullptr;
     }
-    // Input left from an earlier user is stale; output is not ours to discard.
-    tcflush(fd, TCIFLUSH);
+    // Nothing of ours can be waiting yet: whatever the driver holds either way was left
+    // by an earlier user and must not reach the display or the receive queue.
+    tcflush(fd, TCIOFLUSH);
     const int wakeFd = eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
     if (wakeFd < 0) {
         return fail("eventfd", errno, true);
