@@ -62,7 +62,18 @@ constexpr std::array<ControlTemplate, 30> kMainControls{{
 
 constexpr std::array<ControlTemplate, 4> kAboutControls{{
     {-1, K::Icon, "", 11, 17, 20, 21, false, true, ""},
-    {-1, K::Label, "VYX Utility Ver " VYX_VERSION_TEXT, 40, 10, 119, 8, false, true, "", {}, kNoPrefix},
+    {-1,
+     K::Label,
+     "VYX Utility Ver " VYX_VERSION_TEXT,
+     40,
+     10,
+     119,
+     8,
+     false,
+     true,
+     "",
+     {},
+     kNoPrefix},
     {-1, K::Label, "Copyright (C) 2026 VYX Project", 40, 25, 119, 8, false, true, ""},
     {IDOK, K::DefPushButton, "OK", 178, 7, 50, 14, true, true, ""},
 }};
