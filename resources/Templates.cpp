@@ -9,6 +9,9 @@
 namespace vyx::resources {
 namespace {
 
+// The program name and version: the main dialog's title and the About box's first line.
+constexpr const char* kProgramTitle = "VYX Utility Ver " VYX_VERSION_TEXT;
+
 using K = ControlKind;
 
 constexpr std::string_view kSerial = " Serial Configuration ";
@@ -62,18 +65,7 @@ constexpr std::array<ControlTemplate, 30> kMainControls{{
 
 constexpr std::array<ControlTemplate, 4> kAboutControls{{
     {-1, K::Icon, "", 11, 17, 20, 21, false, true, ""},
-    {-1,
-     K::Label,
-     "VYX Utility Ver " VYX_VERSION_TEXT,
-     40,
-     10,
-     119,
-     8,
-     false,
-     true,
-     "",
-     {},
-     kNoPrefix},
+    {-1, K::Label, kProgramTitle, 40, 10, 119, 8, false, true, "", {}, kNoPrefix},
     {-1, K::Label, "Copyright (C) 2026 VYX Project", 40, 25, 119, 8, false, true, ""},
     {IDOK, K::DefPushButton, "OK", 178, 7, 50, 14, true, true, ""},
 }};
@@ -82,7 +74,7 @@ constexpr std::array<ControlTemplate, 4> kAboutControls{{
 
 const DialogTemplate kMainDialogTemplate{
     IDD_VYX_UTILITY_DIALOG,
-    "VYX Utility Ver " VYX_VERSION_TEXT,
+    kProgramTitle,
     351,
     338,
     "MS Shell Dlg",
