@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <span>
 #include <string_view>
 #include <thread>
@@ -13,8 +14,10 @@
 #include "cli/LocaleText.h"
 #include "cli/Output.h"
 #include "cli/Ports.h"
+#include "cli/StandardStreams.h"
 #include "protocol/Download.h"
 #include "protocol/Frame.h"
+#include "protocol/InformationFrame.h"
 #include "protocol/Report.h"
 #include "resources/Lists.h"
 
@@ -28,16 +31,31 @@ using TxBuffer = std::array<std::uint8_t, protocol::kMainTxBufferSize>;
 constexpr std::chrono::milliseconds kRateSwitchGrace{50};
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 
-std::string Seconds(std::chrono::milliseconds duration) {
+std::string Seconds(std::chrono::microseconds duration) {
     char text[32];
-    std::snprintf(text, sizeof text, "%g s", static_cast<double>(duration.count()) / 1000.0);
+    std::snprintf(text, sizeof text, "%g s", static_cast<double>(duration.count()) / 1e6);
     return text;
 }
 
-int NoReply(const DisplayPort& port, std::chrono::milliseconds timeout) {
-    Fail(port.Describe() + ": no complete reply within " + Seconds(timeout) + " at " +
-             std::to_string(port.Baud()) + " bps (" + std::to_string(port.BytesAtTimeout()) +
-             " of " + std::to_string(protocol::kReplyMinimum) + " bytes)",
+std::string WhatArrived(std::size_t bytes) {
+    return bytes == 0 ? "nothing arrived" : std::to_string(bytes) + " bytes, no valid frame";
+}
+
+// The exit status of a query that brought no valid reply, after telling why.
+int NoReply(const DisplayPort& port, std::chrono::microseconds timeout,
+            const InformationOutcome& outcome) {
+    switch (outcome.kind) {
+        case InformationOutcome::Kind::NotSent:
+            return kExitNotSent;  // Send told why
+        case InformationOutcome::Kind::DeviceLost:
+            Fail(port.Describe() + ": device lost while waiting for the reply (" +
+                 WhatArrived(outcome.bytesSeen) + ")");
+            return kExitNoReply;
+        default:
+            break;
+    }
+    Fail(port.Describe() + ": no valid reply within " + Seconds(timeout) + " at " +
+             std::to_string(port.Baud()) + " bps (" + WhatArrived(outcome.bytesSeen) + ")",
          "hint: `vyxctl probe` finds the rate the display listens at");
     return kExitNoReply;
 }
@@ -75,12 +93,11 @@ std::string CodeAndName(const Setting& setting, std::uint8_t code) {
 // Reads the information back and compares the setting's code with `expected`.
 int VerifySetting(DisplayPort& port, const Invocation& invocation, const Setting& setting,
                   std::uint8_t expected) {
-    const auto reply = port.QueryInformation(invocation.timeout);
-    if (!reply) {
-        return NoReply(port, invocation.timeout);
+    const InformationOutcome reply = port.QueryInformation(invocation.timeout);
+    if (reply.kind != InformationOutcome::Kind::Reply) {
+        return NoReply(port, invocation.timeout, reply);
     }
-    const std::uint8_t reported =
-        setting.replyPosition < reply->size() ? (*reply)[setting.replyPosition] : 0;
+    const std::uint8_t reported = reply.frame[setting.replyPosition];
     if (reported != expected) {
         Fail(port.Describe() + ": verify failed: the display reports " + setting.what + " " +
              CodeAndName(setting, reported) + ", not " + CodeAndName(setting, expected));
@@ -110,7 +127,9 @@ int RunSetting(const Invocation& invocation) {
     const Setting setting = SettingOf(invocation.command);
     TxBuffer frame{};
     const std::size_t length = setting.build(frame, invocation.index);
-    port.Send(std::span(frame).first(length));
+    if (!port.Send(std::span(frame).first(length))) {
+        return kExitNotSent;
+    }
     if (!invocation.verify) {
         return kExitOk;
     }
@@ -128,11 +147,11 @@ int RunInfo(const Invocation& invocation) {
     if (port.Open(invocation.port, invocation.baud) == 0) {
         return kExitPortNotOpened;
     }
-    const auto reply = port.QueryInformation(invocation.timeout);
-    if (!reply) {
-        return NoReply(port, invocation.timeout);
+    const InformationOutcome reply = port.QueryInformation(invocation.timeout);
+    if (reply.kind != InformationOutcome::Kind::Reply) {
+        return NoReply(port, invocation.timeout, reply);
     }
-    std::cout << (invocation.json ? InformationJson(*reply) : ReportText(*reply)) << std::flush;
+    std::cout << (invocation.json ? InformationJson(reply.frame) : ReportText(reply.frame));
     return kExitOk;
 }
 
@@ -145,8 +164,7 @@ int RunText(const Invocation& invocation) {
     const std::size_t length =
         protocol::BuildTextFrame(frame, protocol::EncodeTextLine(ArgumentToUtf8(invocation.line1)),
                                  protocol::EncodeTextLine(ArgumentToUtf8(invocation.line2)));
-    port.Send(std::span(frame).first(length));
-    return kExitOk;
+    return port.Send(std::span(frame).first(length)) ? kExitOk : kExitNotSent;
 }
 
 int RunCellTest(const Invocation& invocation) {
@@ -156,26 +174,45 @@ int RunCellTest(const Invocation& invocation) {
     }
     TxBuffer block{};
     const std::size_t length = protocol::BuildCellTest(block, invocation.block);
-    port.Send(std::span(block).first(length));
-    return kExitOk;
+    return port.Send(std::span(block).first(length)) ? kExitOk : kExitNotSent;
 }
 
 // Writes config.data as the programming tool expects it; a missing file is left missing.
-int WriteConfigData(int comNumber) {
+// Returns kExitOk, or kExitFileNotWritten with `startTool` telling whether the hand-off
+// still goes on (a file that could not be opened) or stops (a write that failed).
+int WriteConfigData(int comNumber, bool& startTool) {
     const auto record = protocol::BuildDownloadRecord(comNumber - 1);
-    std::string error;
-    switch (protocol::WriteDownloadRecord(protocol::kConfigFileName, record, &error)) {
-        case protocol::RecordWrite::Written:
-            return kExitOk;
-        case protocol::RecordWrite::NotOpened:
-            std::cout << protocol::kConfigFileName
-                      << " is not in the current directory (or is held open); not written\n";
-            return kExitOk;
-        case protocol::RecordWrite::WriteFailed:
-            break;
+    const protocol::RecordOutcome outcome =
+        protocol::WriteRecordFile(protocol::kConfigFileName, record);
+    const std::string name = protocol::kConfigFileName;
+    startTool = outcome.result != protocol::RecordWrite::WriteFailed;
+    if (outcome.result == protocol::RecordWrite::Written) {
+        return kExitOk;
     }
-    Fail(std::string(protocol::kConfigFileName) + ": cannot write the record: " + error);
+    if (outcome.missing) {
+        std::cout << name << " is not in the current directory; no record written\n";
+        return kExitOk;
+    }
+    // The tool still starts, as from the dialog, but a script learns that it will not
+    // find the record.
+    Fail(name + ": " +
+         (startTool ? "exists but cannot be opened for writing; the record is not written: "
+                    : "cannot write the record: ") +
+         outcome.error);
     return kExitFileNotWritten;
+}
+
+int StartTool() {
+    std::string error;
+    if (protocol::StartProgram(protocol::kProgrammingTool, &error,
+                               protocol::ToolOutput::Discarded)) {
+        return kExitOk;
+    }
+    Fail("the display waits in download mode, but " + std::string(protocol::kProgrammingTool) +
+             " could not be started: " + error,
+         "hint: put " + std::string(protocol::kProgrammingTool) +
+             " in a folder of PATH (or start it yourself; --no-tool skips it)");
+    return kExitToolNotStarted;
 }
 
 int RunDownload(const Invocation& invocation) {
@@ -185,16 +222,17 @@ int RunDownload(const Invocation& invocation) {
     }
     TxBuffer frame{};
     const std::size_t length = protocol::BuildDownloadModeFrame(frame);
-    port.Send(std::span(frame).first(length));
+    if (!port.Send(std::span(frame).first(length))) {
+        return kExitNotSent;
+    }
     port.Close();
-    if (const int status = WriteConfigData(invocation.comNumber); status != kExitOk) {
-        return status;
+    bool startTool = true;
+    const int recordStatus = WriteConfigData(invocation.comNumber, startTool);
+    if (!startTool || invocation.noTool) {
+        return recordStatus;
     }
-    if (!invocation.noTool && !protocol::StartProgram(protocol::kProgrammingTool)) {
-        Fail(std::string(protocol::kProgrammingTool) +
-             ": could not be started; the display waits in download mode");
-    }
-    return kExitOk;
+    const int toolStatus = StartTool();
+    return toolStatus != kExitOk ? toolStatus : recordStatus;
 }
 
 // The --baud rate first when it was given, then 9600 upwards.
@@ -211,21 +249,50 @@ std::vector<std::uint32_t> ProbeOrder(const Invocation& invocation) {
     return rates;
 }
 
+// What a reply needs on the wire at `rate` (the query out, 22 bytes back) plus the
+// display's own time to answer, which a display keeps under some 30 ms.
+std::chrono::microseconds ProbeWait(std::uint32_t rate) {
+    constexpr std::uint64_t kWireBytes = 5 + protocol::kInformationFrameLength;
+    constexpr std::chrono::microseconds kMargin{40'000};
+    return std::chrono::microseconds(kWireBytes * kBitsPerByte * 1'000'000 / rate) + kMargin;
+}
+
 int RunProbe(const Invocation& invocation) {
     DisplayPort port;
+    const bool progress = StderrIsTerminal();
+    std::optional<std::uint8_t> lateRate;
     for (const std::uint32_t rate : ProbeOrder(invocation)) {
+        if (progress) {
+            std::cerr << "vyxctl: trying " << rate << " bps\n";
+        }
         if (port.Open(invocation.port, rate) == 0) {
             return kExitPortNotOpened;
         }
-        if (const auto reply = port.QueryInformation(invocation.timeout)) {
-            std::cout << "rate: " << rate << '\n' << ReportText(*reply) << std::flush;
+        // A valid frame at this rate counts only when it names this rate: a slow display
+        // answering the query of an earlier rate late names that earlier rate.
+        const auto code = static_cast<std::uint8_t>(resources::BaudRateIndex(rate));
+        const auto wait = invocation.timeoutGiven ? invocation.timeout : ProbeWait(rate);
+        const InformationOutcome reply = port.QueryInformation(wait, code);
+        if (reply.kind == InformationOutcome::Kind::Reply) {
+            std::cout << "rate: " << rate << '\n' << ReportText(reply.frame);
             return kExitOk;
         }
+        if (reply.kind == InformationOutcome::Kind::NotSent) {
+            return kExitNotSent;
+        }
+        if (reply.kind == InformationOutcome::Kind::DeviceLost) {
+            return NoReply(port, wait, reply);
+        }
+        lateRate = reply.otherRate ? reply.otherRate : lateRate;
         port.Close();
     }
-    Fail(port.Describe() + ": no reply at any rate from 9600 to 115200 (" +
-             Seconds(invocation.timeout) + " each)",
-         "hint: check the cable, the power and that the display is not in download mode");
+    const std::string each = invocation.timeoutGiven ? Seconds(invocation.timeout) + " each"
+                                                     : "the wire time of each plus 40 ms";
+    Fail(port.Describe() + ": no reply at any rate from 9600 to 115200 (" + each + ")",
+         lateRate ? "hint: a reply naming another rate came late; the display may be slow to "
+                    "answer: try a longer --timeout"
+                  : "hint: check the cable, the power and that the display is not in download "
+                    "mode");
     return kExitNoReply;
 }
 

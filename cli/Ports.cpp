@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <random>
 #include <span>
 #include <string_view>
 #include <system_error>
@@ -67,6 +69,14 @@ std::vector<std::string> SerialDevicesPresent() {
     return found;
 }
 
+// Eight hex digits, so that two maps at once do not share a temporary name.
+std::string RandomSuffix() {
+    std::random_device random;
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(random()));
+    return text;
+}
+
 std::string Padded(std::string text, std::size_t width) {
     text.resize(std::max(text.size(), width), ' ');
     return text;
@@ -109,10 +119,19 @@ int MapPort(const std::string& comName, const std::string& device) {
         Fail(link.string() + ": exists and is not a link; not replaced");
         return kExitFileNotWritten;
     }
-    fs::remove(link, error);
-    fs::create_symlink(target, link, error);
+    // The new link is made under a temporary name and renamed over the old one, which
+    // rename replaces atomically: a failure on the way leaves the old link as it was.
+    const fs::path temporary = folder / ("." + comName + ".new-" + RandomSuffix());
+    fs::create_symlink(target, temporary, error);
     if (error) {
         Fail(link.string() + ": cannot create the link: " + error.message());
+        return kExitFileNotWritten;
+    }
+    fs::rename(temporary, link, error);
+    if (error) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        Fail(link.string() + ": cannot replace the link: " + error.message());
         return kExitFileNotWritten;
     }
     std::cout << comName << " -> " << target.string() << " (" << link.string() << ")\n";

@@ -256,7 +256,6 @@ TEST(CliExitTest, AMissingDeviceExitsThreeWithAHint) {
 
 TEST(CliExitTest, UsageErrorsExitTwoWithTheUsageLine) {
     const std::vector<std::vector<std::string>> cases = {
-        {},
         {"reboot"},
         {"--baud", "1200", "info"},
         {"baud", "4800"},
