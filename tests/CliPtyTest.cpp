@@ -2,13 +2,17 @@
 // pseudo-terminal: exact bytes on the line, replies in any shape, a display that
 // ignores settings.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "tests/CliTestCommon.h"
 #include "tests/support/PtyPair.h"
@@ -22,9 +26,14 @@ class CliPtyTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(m_Pty.ok()); }
 
-    void Start(std::vector<std::string> args, const std::string& cwd = {}) {
+    void Start(std::vector<std::string> args, const std::string& cwd = {},
+               std::vector<int> closed = {}) {
         args.insert(args.begin(), {VyxctlPath(), "--port", m_Pty.SlavePath()});
-        ASSERT_TRUE(m_Child.Start({args, {}, cwd, {}}));
+        Launch launch;
+        launch.args = std::move(args);
+        launch.cwd = cwd;
+        launch.closedDescriptors = std::move(closed);
+        ASSERT_TRUE(m_Child.Start(launch));
     }
     std::vector<std::uint8_t> Received(std::size_t count) { return m_Pty.Read(count, 5s); }
     ProcessResult Finish() { return m_Child.Finish(kRunBound); }
@@ -35,6 +44,25 @@ class CliPtyTest : public ::testing::Test {
         std::uint8_t chunk[256];
         const ssize_t n = ::read(m_Pty.MasterFd(), chunk, sizeof chunk);
         return n > 0 ? static_cast<std::size_t>(n) : 0;
+    }
+
+    // Writes into the line until the master's buffer takes no more: a far end that
+    // never reads. Returns the count written.
+    std::size_t FillTheLine() {
+        const int fd = m_Pty.SlaveHoldFd();
+        const int flags = ::fcntl(fd, F_GETFL);
+        ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+        const std::vector<std::uint8_t> block(512, 0x55);
+        std::size_t written = 0;
+        // The kernel moves written bytes on to the master's side in the background, so
+        // the line is full only once it has stayed unwritable for a while.
+        for (pollfd out{fd, POLLOUT, 0}; ::poll(&out, 1, 200) > 0;) {
+            for (ssize_t n = 0; n >= 0; written += n > 0 ? static_cast<std::size_t>(n) : 0) {
+                n = ::write(fd, block.data(), block.size());
+            }
+        }
+        ::fcntl(fd, F_SETFL, flags);
+        return written;
     }
 
     speed_t SlaveSpeed() {
@@ -212,6 +240,194 @@ TEST_F(CliPtyTest, APortHeldByAnotherProgramIsBusy) {
                               ": busy: another program holds it\n"
                               "hint: close the other program (`fuser -v " +
                               m_Pty.SlavePath() + "` shows which)\n");
+}
+
+// A far end that takes nothing (its buffer full): every command that sends exits 7
+// after the bounded write gives up, and says so in one line naming the port.
+TEST_F(CliPtyTest, BytesThatDoNotReachThePortExitSeven) {
+    TempDir cwd;
+    const std::vector<std::vector<std::string>> cases = {
+        {"text", "abc"},
+        {"cell-test", "block"},
+        {"download", "--no-tool", "--com", "4"},
+        {"baud", "19200"},
+        {"command-set", "0"},
+        {"font-set", "2"},
+        {"language", "1", "--verify"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args.front());
+        ASSERT_GT(FillTheLine(), 0u);
+        Start(args, cwd.Path());
+        const ProcessResult result = Finish();
+        m_Pty.ReadUntilQuiet(50ms, 5s);  // empty the line for the next case
+        EXPECT_EQ(result.exitStatus, 7) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(
+            result.err.rfind(
+                "vyxctl: " + m_Pty.SlavePath() + ": the bytes did not all reach the port (", 0),
+            0u)
+            << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+}
+
+struct ReplyCase {
+    const char* what;
+    std::vector<std::string> args;
+    std::vector<std::uint8_t> bytes;  // what the far end sends after the query
+    int exitStatus;
+    std::string out;  // exact standard output
+    std::string err;  // part of standard error
+};
+
+// Only a well-formed information frame is a reply; whatever comes before it is skipped.
+TEST_F(CliPtyTest, OnlyAValidInformationFrameIsAReply) {
+    const auto good = Reply("V2.0", 3, 0, 0, 0);
+    auto badCheck = Reply("V9.9", 9, 9, 9, 9);
+    badCheck.back() ^= 0x01;
+    auto oldLen = Reply("V9.9", 9, 9, 9, 9);
+    oldLen[1] = 0x13;
+    const std::vector<std::uint8_t> tail(good.end() - 9, good.end());
+    const std::string report = ReportOf("V2.0", " 3", " 0", " 0", " 0");
+    const ReplyCase cases[] = {
+        {"leftover tail first", {"info"}, Concat({tail, good}), 0, report, ""},
+        {"noise with STX first", {"info"}, Concat({Hex("02 02 7F"), good}), 0, report, ""},
+        {"bad check first", {"info"}, Concat({badCheck, good}), 0, report, ""},
+        {"verify after a leftover tail",
+         {"command-set", "3", "--verify"},
+         Concat({tail, good}),
+         0,
+         "verified: command set 3 (\"UTC Enhance\")\n",
+         ""},
+        {"bad check and one byte",
+         {"info", "--timeout", "0.3"},
+         Concat({badCheck, Hex("00")}),
+         4,
+         "",
+         "(23 bytes, no valid frame)\n"},
+        {"LEN 0x13", {"info", "--timeout", "0.3"}, oldLen, 4, "", "(22 bytes, no valid frame)\n"},
+        {"verify of a bad frame",
+         {"language", "9", "--verify"},
+         badCheck,
+         4,
+         "",
+         "(22 bytes, no valid frame)\n"},
+    };
+    for (const ReplyCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Start(c.args);
+        // The query, after the setting frame (6 bytes) when there is one.
+        const auto sent = Received(c.args.front() == "info" ? 5 : 11);
+        ASSERT_GE(sent.size(), kQuery.size());
+        EXPECT_EQ(std::vector<std::uint8_t>(sent.end() - 5, sent.end()), kQuery);
+        m_Pty.Write(c.bytes);
+        const ProcessResult result = Finish();
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.err;
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+    }
+}
+
+TEST_F(CliPtyTest, ALostDeviceEndsTheWaitAtOnce) {
+    Start({"info", "--timeout", "600"});
+    ASSERT_EQ(Received(5), kQuery);
+    m_Pty.Write(Hex("02 12 44"));
+    m_Pty.CloseMaster();
+    // The run bound is far shorter than the timeout: only the loss can end it in time.
+    const ProcessResult result = Finish();
+    EXPECT_EQ(result.exitStatus, 4) << result.err;
+    EXPECT_NE(result.err.find(m_Pty.SlavePath() + ": device lost while waiting for the reply"),
+              std::string::npos)
+        << result.err;
+}
+
+// A display listening at 38400 that is slow to answer: at 19200 its late answer to the
+// query of 9600 arrives, naming 9600. Only the answer naming the rate it came at counts.
+TEST_F(CliPtyTest, ProbeAcceptsOnlyAReplyNamingTheRateItCameAt) {
+    std::atomic<bool> done{false};
+    std::thread display([&] {
+        speed_t previous = B0;
+        while (!done.load()) {
+            if (m_Pty.Read(kQuery.size(), 100ms) != kQuery) {
+                continue;
+            }
+            const speed_t now = SlaveSpeed();
+            if (now == B38400) {
+                m_Pty.Write(Reply("V3.8", 0, 0, 0, 2));
+            } else if (previous == B9600) {
+                m_Pty.Write(Reply("V3.8", 0, 0, 0, 0));
+            }
+            previous = now;
+        }
+    });
+    Start({"probe"});
+    const ProcessResult result = Finish();
+    done.store(true);
+    display.join();
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out, "rate: 38400\n" + ReportOf("V3.8", " 0", " 0", " 0", " 2"));
+    // Standard error is a pipe here, not a terminal: no progress lines.
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(CliPtyTest, ProbeShowsTheRateTriedWhenStandardErrorIsATerminal) {
+    PtyPair terminal;
+    ASSERT_TRUE(terminal.ok());
+    Launch launch;
+    launch.args = {VyxctlPath(), "--port", m_Pty.SlavePath(), "probe"};
+    launch.outputFile = terminal.SlavePath();
+    const ProcessResult result = RunProcess(launch, kRunBound);
+    EXPECT_EQ(result.exitStatus, 4);
+    const auto shown = terminal.ReadUntilQuiet(100ms, 5s);
+    const std::string text(shown.begin(), shown.end());
+    for (const char* rate : {"9600", "19200", "38400", "57600", "115200"}) {
+        EXPECT_NE(text.find(std::string("trying ") + rate + " bps"), std::string::npos) << text;
+    }
+    EXPECT_NE(text.find("no reply at any rate"), std::string::npos) << text;
+}
+
+// With a standard descriptor closed, the device opened must not take its number, or
+// the report (or the error) would be written to the display.
+TEST_F(CliPtyTest, ClosedStandardDescriptorsNeverBecomeTheLine) {
+    const struct {
+        std::vector<int> closed;
+        std::vector<std::string> args;
+        bool reply;
+        int exitStatus;
+    } cases[] = {
+        {{STDOUT_FILENO}, {"info"}, true, 0},
+        {{STDERR_FILENO}, {"info", "--timeout", "0.2"}, false, 4},
+        {{STDOUT_FILENO, STDERR_FILENO}, {"info"}, true, 0},
+        {{STDOUT_FILENO, STDERR_FILENO}, {"info", "--timeout", "0.2"}, false, 4},
+        {{STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}, {"info"}, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.closed.size());
+        Start(c.args, {}, c.closed);
+        ASSERT_EQ(Received(5), kQuery);
+        if (c.reply) {
+            m_Pty.Write(Reply("V1.0", 0, 0, 0, 0));
+        }
+        const ProcessResult result = Finish();
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.err;
+        EXPECT_EQ(Leftover(), 0u) << "text reached the line";
+    }
+}
+
+TEST_F(CliPtyTest, TheTimeoutToldIsTheTimeoutUsed) {
+    const struct {
+        const char* given;
+        const char* told;
+    } cases[] = {
+        {"0.0011", "within 0.0011 s"}, {"0.25", "within 0.25 s"}, {"1e-3", "within 0.001 s"}};
+    for (const auto& c : cases) {
+        Start({"info", "--timeout", c.given});
+        const ProcessResult result = Finish();
+        EXPECT_EQ(result.exitStatus, 4);
+        EXPECT_NE(result.err.find(c.told), std::string::npos) << result.err;
+        m_Pty.ReadUntilQuiet(50ms, 5s);
+    }
 }
 
 }  // namespace

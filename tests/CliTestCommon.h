@@ -22,7 +22,11 @@ inline ProcessResult Vyxctl(std::vector<std::string> args,
                             std::vector<std::pair<std::string, std::string>> env = {},
                             const std::string& cwd = {}) {
     args.insert(args.begin(), VyxctlPath());
-    return RunProcess({args, env, cwd, {}}, kRunBound);
+    Launch launch;
+    launch.args = std::move(args);
+    launch.env = std::move(env);
+    launch.cwd = cwd;
+    return RunProcess(launch, kRunBound);
 }
 
 // "02 01 44" -> bytes.
