@@ -6,14 +6,13 @@
 #include <optional>
 #include <span>
 #include <string_view>
-#include <thread>
 #include <vector>
 
-#include "cli/DisplayPort.h"
 #include "cli/ExitStatus.h"
 #include "cli/LocaleText.h"
 #include "cli/Output.h"
 #include "cli/Ports.h"
+#include "cli/Session.h"
 #include "cli/StandardStreams.h"
 #include "protocol/Download.h"
 #include "protocol/Frame.h"
@@ -27,8 +26,6 @@ namespace {
 
 using TxBuffer = std::array<std::uint8_t, protocol::kMainTxBufferSize>;
 
-// A display needs a moment to switch its rate after the baud-rate frame.
-constexpr std::chrono::milliseconds kRateSwitchGrace{50};
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 
 std::string Seconds(std::chrono::microseconds duration) {
@@ -41,21 +38,21 @@ std::string WhatArrived(std::size_t bytes) {
     return bytes == 0 ? "nothing arrived" : std::to_string(bytes) + " bytes, no valid frame";
 }
 
-// The exit status of a query that brought no valid reply, after telling why.
-int NoReply(const DisplayPort& port, std::chrono::microseconds timeout,
-            const InformationOutcome& outcome) {
-    switch (outcome.kind) {
-        case InformationOutcome::Kind::NotSent:
-            return kExitNotSent;  // Send told why
-        case InformationOutcome::Kind::DeviceLost:
-            Fail(port.Describe() + ": device lost while waiting for the reply (" +
-                 WhatArrived(outcome.bytesSeen) + ")");
-            return kExitNoReply;
-        default:
-            break;
+// The exit status of a session that did not end well, after telling what a query
+// brought (the opening and the sending told their own failures).
+int Failure(const SessionResult& session, std::chrono::microseconds timeout) {
+    const int status = session.Status();
+    if (status != kExitNoReply) {
+        return status;
     }
-    Fail(port.Describe() + ": no valid reply within " + Seconds(timeout) + " at " +
-             std::to_string(port.Baud()) + " bps (" + WhatArrived(outcome.bytesSeen) + ")",
+    const StepResult& last = session.steps.back();
+    if (last.reply.kind == InformationOutcome::Kind::DeviceLost) {
+        Fail(session.description + ": device lost while waiting for the reply (" +
+             WhatArrived(last.reply.bytesSeen) + ")");
+        return kExitNoReply;
+    }
+    Fail(session.description + ": no valid reply within " + Seconds(timeout) + " at " +
+             std::to_string(last.baud) + " bps (" + WhatArrived(last.reply.bytesSeen) + ")",
          "hint: `vyxctl probe` finds the rate the display listens at");
     return kExitNoReply;
 }
@@ -90,16 +87,32 @@ std::string CodeAndName(const Setting& setting, std::uint8_t code) {
     return std::to_string(code) + (entry ? " (\"" + std::string(*entry) + "\")" : "");
 }
 
-// Reads the information back and compares the setting's code with `expected`.
-int VerifySetting(DisplayPort& port, const Invocation& invocation, const Setting& setting,
-                  std::uint8_t expected) {
-    const InformationOutcome reply = port.QueryInformation(invocation.timeout);
-    if (reply.kind != InformationOutcome::Kind::Reply) {
-        return NoReply(port, invocation.timeout, reply);
+// Parse -> steps -> run -> report, for the setting commands: the frame, and with
+// --verify the switch to the new rate (baud) and the query whose code is compared.
+int RunSetting(const Invocation& invocation) {
+    const Setting setting = SettingOf(invocation.command);
+    TxBuffer frame{};
+    const auto sent = std::span(frame).first(setting.build(frame, invocation.index));
+    std::vector<Step> steps = {Step::Send(sent)};
+    if (invocation.verify && invocation.command == Command::Baud) {
+        steps.push_back(Step::SwitchRate(
+            sent, resources::kBaudRates[static_cast<std::size_t>(invocation.index)]));
     }
-    const std::uint8_t reported = reply.frame[setting.replyPosition];
+    if (invocation.verify) {
+        steps.push_back(Step::Query(invocation.timeout));
+    }
+    const SessionResult session = Session(invocation.port, invocation.baud).Run(steps);
+    if (session.Status() != kExitOk) {
+        return Failure(session, invocation.timeout);
+    }
+    if (!invocation.verify) {
+        return kExitOk;
+    }
+    // The data byte of a one-byte setting frame, after its mask, is what comes back.
+    const std::uint8_t expected = frame[3];
+    const std::uint8_t reported = session.steps.back().reply.frame[setting.replyPosition];
     if (reported != expected) {
-        Fail(port.Describe() + ": verify failed: the display reports " + setting.what + " " +
+        Fail(session.description + ": verify failed: the display reports " + setting.what + " " +
              CodeAndName(setting, reported) + ", not " + CodeAndName(setting, expected));
         return kExitVerifyMismatch;
     }
@@ -107,74 +120,36 @@ int VerifySetting(DisplayPort& port, const Invocation& invocation, const Setting
     return kExitOk;
 }
 
-// After the baud-rate frame: let it leave the wire and the display switch, then talk to
-// the display at the new rate. A pseudo-terminal does not pace the wire, so the wire time
-// is computed rather than observed.
-int ReopenAtNewRate(DisplayPort& port, const Invocation& invocation, std::size_t frameLength) {
-    const auto wireTime = std::chrono::milliseconds(
-        (frameLength * kBitsPerByte * 1000 + invocation.baud - 1) / invocation.baud);
-    std::this_thread::sleep_for(wireTime + kRateSwitchGrace);
-    port.Close();
-    const std::uint32_t newRate = resources::kBaudRates[static_cast<std::size_t>(invocation.index)];
-    return port.Open(invocation.port, newRate) == 1 ? kExitOk : kExitPortNotOpened;
-}
-
-int RunSetting(const Invocation& invocation) {
-    DisplayPort port;
-    if (port.Open(invocation.port, invocation.baud) == 0) {
-        return kExitPortNotOpened;
-    }
-    const Setting setting = SettingOf(invocation.command);
-    TxBuffer frame{};
-    const std::size_t length = setting.build(frame, invocation.index);
-    if (!port.Send(std::span(frame).first(length))) {
-        return kExitNotSent;
-    }
-    if (!invocation.verify) {
-        return kExitOk;
-    }
-    if (invocation.command == Command::Baud) {
-        if (const int status = ReopenAtNewRate(port, invocation, length); status != kExitOk) {
-            return status;
-        }
-    }
-    // The data byte of a one-byte setting frame, after its mask, is what comes back.
-    return VerifySetting(port, invocation, setting, frame[3]);
-}
-
 int RunInfo(const Invocation& invocation) {
-    DisplayPort port;
-    if (port.Open(invocation.port, invocation.baud) == 0) {
-        return kExitPortNotOpened;
+    const Step query = Step::Query(invocation.timeout);
+    const SessionResult session =
+        Session(invocation.port, invocation.baud).Run(std::span(&query, 1));
+    if (session.Status() != kExitOk) {
+        return Failure(session, invocation.timeout);
     }
-    const InformationOutcome reply = port.QueryInformation(invocation.timeout);
-    if (reply.kind != InformationOutcome::Kind::Reply) {
-        return NoReply(port, invocation.timeout, reply);
-    }
-    std::cout << (invocation.json ? InformationJson(reply.frame) : ReportText(reply.frame));
+    const auto& frame = session.steps.back().reply.frame;
+    std::cout << (invocation.json ? InformationJson(frame) : ReportText(frame));
     return kExitOk;
 }
 
+// A command that only sends: one frame (or the raw cell test), nothing to report.
+int RunSend(const Invocation& invocation, std::span<const std::uint8_t> bytes) {
+    const Step send = Step::Send(bytes);
+    return Session(invocation.port, invocation.baud).Run(std::span(&send, 1)).Status();
+}
+
 int RunText(const Invocation& invocation) {
-    DisplayPort port;
-    if (port.Open(invocation.port, invocation.baud) == 0) {
-        return kExitPortNotOpened;
-    }
     TxBuffer frame{};
     const std::size_t length =
         protocol::BuildTextFrame(frame, protocol::EncodeTextLine(ArgumentToUtf8(invocation.line1)),
                                  protocol::EncodeTextLine(ArgumentToUtf8(invocation.line2)));
-    return port.Send(std::span(frame).first(length)) ? kExitOk : kExitNotSent;
+    return RunSend(invocation, std::span(frame).first(length));
 }
 
 int RunCellTest(const Invocation& invocation) {
-    DisplayPort port;
-    if (port.Open(invocation.port, invocation.baud) == 0) {
-        return kExitPortNotOpened;
-    }
     TxBuffer block{};
-    const std::size_t length = protocol::BuildCellTest(block, invocation.block);
-    return port.Send(std::span(block).first(length)) ? kExitOk : kExitNotSent;
+    return RunSend(invocation,
+                   std::span(block).first(protocol::BuildCellTest(block, invocation.block)));
 }
 
 // Writes config.data as the programming tool expects it; a missing file is left missing.
@@ -216,16 +191,12 @@ int StartTool() {
 }
 
 int RunDownload(const Invocation& invocation) {
-    DisplayPort port;
-    if (port.Open(invocation.port, invocation.baud) == 0) {
-        return kExitPortNotOpened;
-    }
     TxBuffer frame{};
     const std::size_t length = protocol::BuildDownloadModeFrame(frame);
-    if (!port.Send(std::span(frame).first(length))) {
-        return kExitNotSent;
+    // The session closes the port before the hand-off: the tool needs it.
+    if (const int status = RunSend(invocation, std::span(frame).first(length)); status != kExitOk) {
+        return status;
     }
-    port.Close();
     bool startTool = true;
     const int recordStatus = WriteConfigData(invocation.comNumber, startTool);
     if (!startTool || invocation.noTool) {
@@ -258,41 +229,39 @@ std::chrono::microseconds ProbeWait(std::uint32_t rate) {
 }
 
 int RunProbe(const Invocation& invocation) {
-    DisplayPort port;
     const bool progress = StderrIsTerminal();
-    std::optional<std::uint8_t> lateRate;
+    bool lateReply = false;
+    std::string description = invocation.port;
     for (const std::uint32_t rate : ProbeOrder(invocation)) {
         if (progress) {
             std::cerr << "vyxctl: trying " << rate << " bps\n";
-        }
-        if (port.Open(invocation.port, rate) == 0) {
-            return kExitPortNotOpened;
         }
         // A valid frame at this rate counts only when it names this rate: a slow display
         // answering the query of an earlier rate late names that earlier rate.
         const auto code = static_cast<std::uint8_t>(resources::BaudRateIndex(rate));
         const auto wait = invocation.timeoutGiven ? invocation.timeout : ProbeWait(rate);
-        const InformationOutcome reply = port.QueryInformation(wait, code);
-        if (reply.kind == InformationOutcome::Kind::Reply) {
-            std::cout << "rate: " << rate << '\n' << ReportText(reply.frame);
+        const Step query = Step::Query(wait, code);
+        const SessionResult session = Session(invocation.port, rate).Run(std::span(&query, 1));
+        description = session.description;
+        if (session.Status() == kExitOk) {
+            std::cout << "rate: " << rate << '\n' << ReportText(session.steps.back().reply.frame);
             return kExitOk;
         }
-        if (reply.kind == InformationOutcome::Kind::NotSent) {
-            return kExitNotSent;
+        const bool unanswered =
+            session.Status() == kExitNoReply &&
+            session.steps.back().reply.kind == InformationOutcome::Kind::NoValidFrame;
+        if (!unanswered) {
+            return Failure(session, wait);  // not opened, not sent, or the device lost
         }
-        if (reply.kind == InformationOutcome::Kind::DeviceLost) {
-            return NoReply(port, wait, reply);
-        }
-        lateRate = reply.otherRate ? reply.otherRate : lateRate;
-        port.Close();
+        lateReply = lateReply || session.steps.back().reply.otherRate.has_value();
     }
     const std::string each = invocation.timeoutGiven ? Seconds(invocation.timeout) + " each"
                                                      : "the wire time of each plus 40 ms";
-    Fail(port.Describe() + ": no reply at any rate from 9600 to 115200 (" + each + ")",
-         lateRate ? "hint: a reply naming another rate came late; the display may be slow to "
-                    "answer: try a longer --timeout"
-                  : "hint: check the cable, the power and that the display is not in download "
-                    "mode");
+    Fail(description + ": no reply at any rate from 9600 to 115200 (" + each + ")",
+         lateReply ? "hint: a reply naming another rate came late; the display may be slow to "
+                     "answer: try a longer --timeout"
+                   : "hint: check the cable, the power and that the display is not in download "
+                     "mode");
     return kExitNoReply;
 }
 
