@@ -202,6 +202,8 @@ int RunDownload(const Invocation& invocation) {
     if (!startTool || invocation.noTool) {
         return recordStatus;
     }
+    // A tool that did not start leaves the operator with more to do than a record that
+    // was not written, so its status wins when both went wrong.
     const int toolStatus = StartTool();
     return toolStatus != kExitOk ? toolStatus : recordStatus;
 }
