@@ -139,8 +139,9 @@ InformationOutcome DisplayPort::QueryInformation(std::chrono::microseconds timeo
             outcome.kind = InformationOutcome::Kind::NoValidFrame;
             break;
         }
-        // One more look at the queue after the deadline, then give up.
-        waiting = m_Signal.WaitPast(seen, deadline);
+        // One more look at the queue after the deadline, then give up: bytes that keep
+        // coming (noise without a valid frame) do not stretch the wait.
+        waiting = std::chrono::steady_clock::now() < deadline && m_Signal.WaitPast(seen, deadline);
     }
     outcome.bytesSeen = scanner.BytesSeen();
     return outcome;

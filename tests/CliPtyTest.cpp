@@ -342,6 +342,28 @@ TEST_F(CliPtyTest, ALostDeviceEndsTheWaitAtOnce) {
         << result.err;
 }
 
+// Line noise that never stops, with STX bytes but no valid frame: the wait still ends at
+// its timeout.
+TEST_F(CliPtyTest, EndlessNoiseDoesNotStretchTheWait) {
+    std::atomic<bool> done{false};
+    std::thread noise([&] {
+        std::vector<std::uint8_t> junk(64, 0x55);
+        junk[0] = 0x02;
+        while (!done.load()) {
+            pollfd out{m_Pty.MasterFd(), POLLOUT, 0};
+            if (::poll(&out, 1, 50) > 0) {
+                static_cast<void>(::write(m_Pty.MasterFd(), junk.data(), junk.size()));
+            }
+        }
+    });
+    Start({"info", "--timeout", "0.3"});
+    const ProcessResult result = Finish();
+    done.store(true);
+    noise.join();
+    EXPECT_EQ(result.exitStatus, 4) << result.err;
+    EXPECT_NE(result.err.find("bytes, no valid frame)"), std::string::npos) << result.err;
+}
+
 // A display listening at 38400 that is slow to answer: at 19200 its late answer to the
 // query of 9600 arrives, naming 9600. Only the answer naming the rate it came at counts.
 TEST_F(CliPtyTest, ProbeAcceptsOnlyAReplyNamingTheRateItCameAt) {
