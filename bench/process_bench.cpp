@@ -145,9 +145,13 @@ ChildRun Run(const std::vector<std::string>& argv, const std::vector<std::string
 // The simulated display on a pseudo-terminal behind a link, pacing like the wire.
 class Simulator {
   public:
-    Simulator(const std::string& program, const fs::path& link, std::uint32_t rate) : m_Link(link) {
-        m_Pid = Spawn({program, "--plain", "--link", link.string(), "--baud", std::to_string(rate)},
-                      {}, nullptr);
+    Simulator(const std::string& program, const fs::path& link, std::uint32_t rate,
+              const std::vector<std::string>& options = {})
+        : m_Link(link) {
+        std::vector<std::string> args = {program,       "--plain", "--link",
+                                         link.string(), "--baud",  std::to_string(rate)};
+        args.insert(args.end(), options.begin(), options.end());
+        m_Pid = Spawn(args, {}, nullptr);
         const auto deadline = Clock::now() + 5s;
         while (!fs::exists(link) && Clock::now() < deadline) {
             std::this_thread::sleep_for(5ms);
@@ -236,6 +240,47 @@ void RoundTrips(const Tools& tools, const fs::path& dir, std::vector<Row>& rows)
              static_cast<double>(pythonPeak),
              pythonPeak ? static_cast<double>(vyxctlPeak) / static_cast<double>(pythonPeak) : 0.0),
          "<= 0.20 of the script", pythonPeak > 0 && vyxctlPeak * 5 <= pythonPeak});
+}
+
+// A whole probe with its default waits: a display listening at the last rate tried, so
+// four rates go unanswered first, and a silent line, where all five go unanswered.
+void ProbeRows(const Tools& tools, const fs::path& dir, std::vector<Row>& rows) {
+    const struct {
+        const char* measure;
+        std::uint32_t rate;
+        std::vector<std::string> options;
+        int status;  // 0: found at 115200; 4: no reply at any rate
+    } cases[] = {
+        {"vyxctl probe, display at 115200 (tried last)", 115200, {}, 0},
+        {"vyxctl probe, silent line (all five rates)", 9600, {"--silent"}, 4},
+    };
+    for (const auto& c : cases) {
+        const fs::path link = dir / "probe";
+        Simulator sim(tools.sim(), link, c.rate, c.options);
+        if (!sim.ok()) {
+            rows.push_back({c.measure, "simulator did not start", "", false});
+            continue;
+        }
+        const std::vector<std::string> argv = {tools.vyxctl(), "--port", link.string(), "probe"};
+        std::vector<double> ms;
+        int failures = 0;
+        Run(argv);
+        for (int i = 0; i < kRuns; ++i) {
+            const ChildRun run = Run(argv);
+            const bool right = run.status == c.status &&
+                               (c.status != 0 || run.output.rfind("rate: 115200\n", 0) == 0);
+            if (!right) {
+                ++failures;
+                continue;
+            }
+            ms.push_back(run.ms);
+        }
+        const Stats stats = Summarise(ms);
+        rows.push_back(
+            {c.measure,
+             Spread(stats, "ms") + (failures ? Format(", %.0f wrong", failures) : std::string()),
+             "< 1000 ms", failures == 0 && stats.max < 1000.0});
+    }
 }
 
 Row VyxctlStartUp(const Tools& tools) {
@@ -464,6 +509,7 @@ int main(int argc, char** argv) {
 
     std::vector<Row> rows;
     RoundTrips(tools, dir, rows);
+    ProbeRows(tools, dir, rows);
     rows.push_back(VyxctlStartUp(tools));
     DialogRows(tools, dir, rows);
     rows.push_back(SerialIdle());

@@ -3,19 +3,21 @@
 #include <array>
 #include <cstdio>
 #include <iostream>
+#include <optional>
 #include <span>
 #include <string_view>
-#include <thread>
 #include <vector>
 
-#include "cli/DisplayPort.h"
 #include "cli/ExitStatus.h"
 #include "cli/LocaleText.h"
 #include "cli/Output.h"
 #include "cli/Ports.h"
+#include "cli/Session.h"
+#include "cli/StandardStreams.h"
 #include "cli/TextEncoding.h"
 #include "protocol/Download.h"
 #include "protocol/Frame.h"
+#include "protocol/InformationFrame.h"
 #include "protocol/Report.h"
 #include "resources/Lists.h"
 
@@ -25,20 +27,33 @@ namespace {
 
 using TxBuffer = std::array<std::uint8_t, protocol::kMainTxBufferSize>;
 
-// A display needs a moment to switch its rate after the baud-rate frame.
-constexpr std::chrono::milliseconds kRateSwitchGrace{50};
 constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 
-std::string Seconds(std::chrono::milliseconds duration) {
+std::string Seconds(std::chrono::microseconds duration) {
     char text[32];
-    std::snprintf(text, sizeof text, "%g s", static_cast<double>(duration.count()) / 1000.0);
+    std::snprintf(text, sizeof text, "%g s", static_cast<double>(duration.count()) / 1e6);
     return text;
 }
 
-int NoReply(const DisplayPort& port, std::chrono::milliseconds timeout) {
-    Fail(port.Describe() + ": no complete reply within " + Seconds(timeout) + " at " +
-             std::to_string(port.Baud()) + " bps (" + std::to_string(port.BytesAtTimeout()) +
-             " of " + std::to_string(protocol::kReplyMinimum) + " bytes)",
+std::string WhatArrived(std::size_t bytes) {
+    return bytes == 0 ? "nothing arrived" : std::to_string(bytes) + " bytes, no valid frame";
+}
+
+// The exit status of a session that did not end well, after telling what a query
+// brought (the opening and the sending told their own failures).
+int Failure(const SessionResult& session, std::chrono::microseconds timeout) {
+    const int status = session.Status();
+    if (status != kExitNoReply) {
+        return status;
+    }
+    const StepResult& last = session.steps.back();
+    if (last.reply.kind == InformationOutcome::Kind::DeviceLost) {
+        Fail(session.description + ": device lost while waiting for the reply (" +
+             WhatArrived(last.reply.bytesSeen) + ")");
+        return kExitNoReply;
+    }
+    Fail(session.description + ": no valid reply within " + Seconds(timeout) + " at " +
+             std::to_string(last.baud) + " bps (" + WhatArrived(last.reply.bytesSeen) + ")",
          "hint: `vyxctl probe` finds the rate the display listens at");
     return kExitNoReply;
 }
@@ -73,17 +88,32 @@ std::string CodeAndName(const Setting& setting, std::uint8_t code) {
     return std::to_string(code) + (entry ? " (\"" + std::string(*entry) + "\")" : "");
 }
 
-// Reads the information back and compares the setting's code with `expected`.
-int VerifySetting(DisplayPort& port, const Invocation& invocation, const Setting& setting,
-                  std::uint8_t expected) {
-    const auto reply = port.QueryInformation(invocation.timeout);
-    if (!reply) {
-        return NoReply(port, invocation.timeout);
+// Parse -> steps -> run -> report, for the setting commands: the frame, and with
+// --verify the switch to the new rate (baud) and the query whose code is compared.
+int RunSetting(const Invocation& invocation) {
+    const Setting setting = SettingOf(invocation.command);
+    TxBuffer frame{};
+    const auto sent = std::span(frame).first(setting.build(frame, invocation.index));
+    std::vector<Step> steps = {Step::Send(sent)};
+    if (invocation.verify && invocation.command == Command::Baud) {
+        steps.push_back(Step::SwitchRate(
+            sent, resources::kBaudRates[static_cast<std::size_t>(invocation.index)]));
     }
-    const std::uint8_t reported =
-        setting.replyPosition < reply->size() ? (*reply)[setting.replyPosition] : 0;
+    if (invocation.verify) {
+        steps.push_back(Step::Query(invocation.timeout));
+    }
+    const SessionResult session = Session(invocation.port, invocation.baud).Run(steps);
+    if (session.Status() != kExitOk) {
+        return Failure(session, invocation.timeout);
+    }
+    if (!invocation.verify) {
+        return kExitOk;
+    }
+    // The data byte of a one-byte setting frame, after its mask, is what comes back.
+    const std::uint8_t expected = frame[3];
+    const std::uint8_t reported = session.steps.back().reply.frame[setting.replyPosition];
     if (reported != expected) {
-        Fail(port.Describe() + ": verify failed: the display reports " + setting.what + " " +
+        Fail(session.description + ": verify failed: the display reports " + setting.what + " " +
              CodeAndName(setting, reported) + ", not " + CodeAndName(setting, expected));
         return kExitVerifyMismatch;
     }
@@ -91,121 +121,109 @@ int VerifySetting(DisplayPort& port, const Invocation& invocation, const Setting
     return kExitOk;
 }
 
-// After the baud-rate frame: let it leave the wire and the display switch, then talk to
-// the display at the new rate. A pseudo-terminal does not pace the wire, so the wire time
-// is computed rather than observed.
-int ReopenAtNewRate(DisplayPort& port, const Invocation& invocation, std::size_t frameLength) {
-    const auto wireTime = std::chrono::milliseconds(
-        (frameLength * kBitsPerByte * 1000 + invocation.baud - 1) / invocation.baud);
-    std::this_thread::sleep_for(wireTime + kRateSwitchGrace);
-    port.Close();
-    const std::uint32_t newRate = resources::kBaudRates[static_cast<std::size_t>(invocation.index)];
-    return port.Open(invocation.port, newRate) == 1 ? kExitOk : kExitPortNotOpened;
-}
-
-int RunSetting(const Invocation& invocation) {
-    DisplayPort port;
-    if (port.Open(invocation.port, invocation.baud) == 0) {
-        return kExitPortNotOpened;
-    }
-    const Setting setting = SettingOf(invocation.command);
-    TxBuffer frame{};
-    const std::size_t length = setting.build(frame, invocation.index);
-    port.Send(std::span(frame).first(length));
-    if (!invocation.verify) {
-        return kExitOk;
-    }
-    if (invocation.command == Command::Baud) {
-        if (const int status = ReopenAtNewRate(port, invocation, length); status != kExitOk) {
-            return status;
-        }
-    }
-    // The data byte of a one-byte setting frame, after its mask, is what comes back.
-    return VerifySetting(port, invocation, setting, frame[3]);
-}
-
 int RunInfo(const Invocation& invocation) {
-    DisplayPort port;
-    if (port.Open(invocation.port, invocation.baud) == 0) {
-        return kExitPortNotOpened;
+    const Step query = Step::Query(invocation.timeout);
+    const SessionResult session =
+        Session(invocation.port, invocation.baud).Run(std::span(&query, 1));
+    if (session.Status() != kExitOk) {
+        return Failure(session, invocation.timeout);
     }
-    const auto reply = port.QueryInformation(invocation.timeout);
-    if (!reply) {
-        return NoReply(port, invocation.timeout);
-    }
-    std::cout << (invocation.json ? InformationJson(*reply) : ReportText(*reply)) << std::flush;
+    const auto& frame = session.steps.back().reply.frame;
+    std::cout << (invocation.json ? InformationJson(frame) : ReportText(frame));
     return kExitOk;
+}
+
+// A command that only sends: one frame (or the raw cell test), nothing to report.
+int RunSend(const Invocation& invocation, std::span<const std::uint8_t> bytes) {
+    const Step send = Step::Send(bytes);
+    return Session(invocation.port, invocation.baud).Run(std::span(&send, 1)).Status();
 }
 
 int RunText(const Invocation& invocation) {
-    DisplayPort port;
-    if (port.Open(invocation.port, invocation.baud) == 0) {
-        return kExitPortNotOpened;
-    }
-    // --encoding auto: the display's information names its font set.
-    std::vector<std::uint8_t> reply;
-    if (invocation.encoding.kind == TextEncoding::Kind::Auto) {
-        auto taken = port.QueryInformation(invocation.timeout);
-        if (!taken) {
-            return NoReply(port, invocation.timeout);
+    // The lines are encoded once the code page is known: with --encoding auto, from the
+    // font set the display reports in the same opening.
+    const auto build = [&invocation](std::span<const StepResult> done) {
+        std::span<const std::uint8_t> reply;
+        if (!done.empty()) {
+            reply = done.back().reply.frame;
         }
-        reply = *taken;
+        const protocol::CodePage page = CodePageForText(invocation.encoding, reply, std::cerr);
+        TxBuffer frame{};
+        const std::size_t length = protocol::BuildTextFrame(
+            frame, EncodeLineTelling(ArgumentToUtf8(invocation.line1), page, 1, std::cerr),
+            EncodeLineTelling(ArgumentToUtf8(invocation.line2), page, 2, std::cerr));
+        const auto sent = std::span(frame).first(length);
+        return std::vector<std::uint8_t>(sent.begin(), sent.end());
+    };
+    std::vector<Step> steps;
+    if (invocation.encoding.kind == TextEncoding::Kind::Auto) {
+        steps.push_back(Step::Query(invocation.timeout));
     }
-    const protocol::CodePage page = CodePageForText(invocation.encoding, reply, std::cerr);
-    TxBuffer frame{};
-    const std::size_t length = protocol::BuildTextFrame(
-        frame, EncodeLineTelling(ArgumentToUtf8(invocation.line1), page, 1, std::cerr),
-        EncodeLineTelling(ArgumentToUtf8(invocation.line2), page, 2, std::cerr));
-    port.Send(std::span(frame).first(length));
-    return kExitOk;
+    steps.push_back(Step::SendBuilt(build));
+    const SessionResult session = Session(invocation.port, invocation.baud).Run(steps);
+    return session.Status() == kExitOk ? kExitOk : Failure(session, invocation.timeout);
 }
 
 int RunCellTest(const Invocation& invocation) {
-    DisplayPort port;
-    if (port.Open(invocation.port, invocation.baud) == 0) {
-        return kExitPortNotOpened;
-    }
     TxBuffer block{};
-    const std::size_t length = protocol::BuildCellTest(block, invocation.block);
-    port.Send(std::span(block).first(length));
-    return kExitOk;
+    return RunSend(invocation,
+                   std::span(block).first(protocol::BuildCellTest(block, invocation.block)));
 }
 
 // Writes config.data as the programming tool expects it; a missing file is left missing.
-int WriteConfigData(int comNumber) {
+// Returns kExitOk, or kExitFileNotWritten with `startTool` telling whether the hand-off
+// still goes on (a file that could not be opened) or stops (a write that failed).
+int WriteConfigData(int comNumber, bool& startTool) {
     const auto record = protocol::BuildDownloadRecord(comNumber - 1);
-    std::string error;
-    switch (protocol::WriteDownloadRecord(protocol::kConfigFileName, record, &error)) {
-        case protocol::RecordWrite::Written:
-            return kExitOk;
-        case protocol::RecordWrite::NotOpened:
-            std::cout << protocol::kConfigFileName
-                      << " is not in the current directory (or is held open); not written\n";
-            return kExitOk;
-        case protocol::RecordWrite::WriteFailed:
-            break;
+    const protocol::RecordOutcome outcome =
+        protocol::WriteRecordFile(protocol::kConfigFileName, record);
+    const std::string name = protocol::kConfigFileName;
+    startTool = outcome.result != protocol::RecordWrite::WriteFailed;
+    if (outcome.result == protocol::RecordWrite::Written) {
+        return kExitOk;
     }
-    Fail(std::string(protocol::kConfigFileName) + ": cannot write the record: " + error);
+    if (outcome.missing) {
+        std::cout << name << " is not in the current directory; no record written\n";
+        return kExitOk;
+    }
+    // The tool still starts, as from the dialog, but a script learns that it will not
+    // find the record.
+    Fail(name + ": " +
+         (startTool ? "exists but cannot be opened for writing; the record is not written: "
+                    : "cannot write the record: ") +
+         outcome.error);
     return kExitFileNotWritten;
 }
 
-int RunDownload(const Invocation& invocation) {
-    DisplayPort port;
-    if (port.Open(invocation.port, invocation.baud) == 0) {
-        return kExitPortNotOpened;
+int StartTool() {
+    std::string error;
+    if (protocol::StartProgram(protocol::kProgrammingTool, &error,
+                               protocol::ToolOutput::Discarded)) {
+        return kExitOk;
     }
+    Fail("the display waits in download mode, but " + std::string(protocol::kProgrammingTool) +
+             " could not be started: " + error,
+         "hint: put " + std::string(protocol::kProgrammingTool) +
+             " in a folder of PATH (or start it yourself; --no-tool skips it)");
+    return kExitToolNotStarted;
+}
+
+int RunDownload(const Invocation& invocation) {
     TxBuffer frame{};
     const std::size_t length = protocol::BuildDownloadModeFrame(frame);
-    port.Send(std::span(frame).first(length));
-    port.Close();
-    if (const int status = WriteConfigData(invocation.comNumber); status != kExitOk) {
+    // The session closes the port before the hand-off: the tool needs it.
+    if (const int status = RunSend(invocation, std::span(frame).first(length)); status != kExitOk) {
         return status;
     }
-    if (!invocation.noTool && !protocol::StartProgram(protocol::kProgrammingTool)) {
-        Fail(std::string(protocol::kProgrammingTool) +
-             ": could not be started; the display waits in download mode");
+    bool startTool = true;
+    const int recordStatus = WriteConfigData(invocation.comNumber, startTool);
+    if (!startTool || invocation.noTool) {
+        return recordStatus;
     }
-    return kExitOk;
+    // A tool that did not start leaves the operator with more to do than a record that
+    // was not written, so its status wins when both went wrong.
+    const int toolStatus = StartTool();
+    return toolStatus != kExitOk ? toolStatus : recordStatus;
 }
 
 // The --baud rate first when it was given, then 9600 upwards.
@@ -222,21 +240,48 @@ std::vector<std::uint32_t> ProbeOrder(const Invocation& invocation) {
     return rates;
 }
 
+// What a reply needs on the wire at `rate` (the query out, 22 bytes back) plus the
+// display's own time to answer, which a display keeps under some 30 ms.
+std::chrono::microseconds ProbeWait(std::uint32_t rate) {
+    constexpr std::uint64_t kWireBytes = 5 + protocol::kInformationFrameLength;
+    constexpr std::chrono::microseconds kMargin{40'000};
+    return std::chrono::microseconds(kWireBytes * kBitsPerByte * 1'000'000 / rate) + kMargin;
+}
+
 int RunProbe(const Invocation& invocation) {
-    DisplayPort port;
+    const bool progress = StderrIsTerminal();
+    bool lateReply = false;
+    std::string description = invocation.port;
     for (const std::uint32_t rate : ProbeOrder(invocation)) {
-        if (port.Open(invocation.port, rate) == 0) {
-            return kExitPortNotOpened;
+        if (progress) {
+            std::cerr << "vyxctl: trying " << rate << " bps\n";
         }
-        if (const auto reply = port.QueryInformation(invocation.timeout)) {
-            std::cout << "rate: " << rate << '\n' << ReportText(*reply) << std::flush;
+        // A valid frame at this rate counts only when it names this rate: a slow display
+        // answering the query of an earlier rate late names that earlier rate.
+        const auto code = static_cast<std::uint8_t>(resources::BaudRateIndex(rate));
+        const auto wait = invocation.timeoutGiven ? invocation.timeout : ProbeWait(rate);
+        const Step query = Step::Query(wait, code);
+        const SessionResult session = Session(invocation.port, rate).Run(std::span(&query, 1));
+        description = session.description;
+        if (session.Status() == kExitOk) {
+            std::cout << "rate: " << rate << '\n' << ReportText(session.steps.back().reply.frame);
             return kExitOk;
         }
-        port.Close();
+        const bool unanswered =
+            session.Status() == kExitNoReply &&
+            session.steps.back().reply.kind == InformationOutcome::Kind::NoValidFrame;
+        if (!unanswered) {
+            return Failure(session, wait);  // not opened, not sent, or the device lost
+        }
+        lateReply = lateReply || session.steps.back().reply.otherRate.has_value();
     }
-    Fail(port.Describe() + ": no reply at any rate from 9600 to 115200 (" +
-             Seconds(invocation.timeout) + " each)",
-         "hint: check the cable, the power and that the display is not in download mode");
+    const std::string each = invocation.timeoutGiven ? Seconds(invocation.timeout) + " each"
+                                                     : "the wire time of each plus 40 ms";
+    Fail(description + ": no reply at any rate from 9600 to 115200 (" + each + ")",
+         lateReply ? "hint: a reply naming another rate came late; the display may be slow to "
+                     "answer: try a longer --timeout"
+                   : "hint: check the cable, the power and that the display is not in download "
+                     "mode");
     return kExitNoReply;
 }
 

@@ -14,7 +14,7 @@
 namespace vyx::cli {
 
 bool DrainSignal::PostMessage(std::uint32_t message, std::uint64_t, std::int64_t) {
-    if (message == WM_COMM_READ || message == WM_COMM_CHUNK) {
+    if (message == WM_COMM_READ || message == WM_COMM_CHUNK || message == WM_COMM_LOST) {
         {
             std::lock_guard<std::mutex> hold(m_Lock);
             ++m_Generation;
@@ -89,49 +89,71 @@ void DisplayPort::Close() {
     }
 }
 
-std::uint32_t DisplayPort::Send(std::span<const std::uint8_t> bytes) {
-    return m_Port.WriteComm(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+bool DisplayPort::Send(std::span<const std::uint8_t> bytes) {
+    const std::uint32_t sent =
+        m_Port.WriteComm(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    if (sent == bytes.size()) {
+        return true;
+    }
+    // WriteComm gives up at its bound (twice the wire time plus a second) when the far
+    // end takes nothing more, and says itself why a write failed outright.
+    const char* why = m_Port.m_bConnected.load() != 1 ? "the port is not open"
+                      : m_Port.DeviceLost()           ? "device lost"
+                                                      : "the far end did not take them in time";
+    Fail(m_Description + ": the bytes did not all reach the port (" + std::to_string(sent) +
+         " of " + std::to_string(bytes.size()) + " sent): " + why);
+    return false;
 }
 
-std::optional<std::vector<std::uint8_t>> DisplayPort::QueryInformation(
-    std::chrono::milliseconds timeout) {
-    std::array<std::uint8_t, protocol::kMainTxBufferSize> frame{};
-    const std::size_t length = protocol::BuildInformationQuery(frame);
+InformationOutcome DisplayPort::QueryInformation(std::chrono::microseconds timeout,
+                                                 std::optional<std::uint8_t> baudCode) {
+    std::array<std::uint8_t, protocol::kMainTxBufferSize> query{};
+    const std::size_t length = protocol::BuildInformationQuery(query);
     const auto deadline = std::chrono::steady_clock::now() + timeout;
+    InformationOutcome outcome;
+    protocol::InformationScanner scanner;
     m_Port.m_QueueRead.Clear();
-    Send(std::span(frame).first(length));
-    if (!WaitForBytes(static_cast<std::int32_t>(protocol::kReplyMinimum), deadline)) {
-        m_BytesAtTimeout = m_Port.m_QueueRead.GetCount();
-        return std::nullopt;
+    if (!Send(std::span(query).first(length))) {
+        outcome.kind = InformationOutcome::Kind::NotSent;
+        return outcome;
     }
-    return TakeQueued();
-}
-
-bool DisplayPort::WaitForBytes(std::int32_t count, std::chrono::steady_clock::time_point deadline) {
-    for (;;) {
-        // The generation is read before the count: a drain that lands after the count
-        // was read moves the generation on, so the wait below cannot miss it.
+    for (bool waiting = true;;) {
+        // The generation is read before the queue: a chunk (or the loss) reported after
+        // the queue was emptied moves it on, so the wait below cannot miss it.
         const std::uint64_t seen = m_Signal.Generation();
-        if (m_Port.m_QueueRead.GetCount() >= count) {
-            return true;
+        auto frame = scanner.Feed(TakeQueued());
+        while (frame && baudCode && (*frame)[protocol::kPosBaudRate] != *baudCode) {
+            outcome.otherRate = (*frame)[protocol::kPosBaudRate];
+            frame = scanner.Next();
         }
-        if (!m_Signal.WaitPast(seen, deadline)) {
-            return m_Port.m_QueueRead.GetCount() >= count;
+        if (frame) {
+            outcome.kind = InformationOutcome::Kind::Reply;
+            outcome.frame = *frame;
+            break;
         }
+        if (m_Port.DeviceLost()) {
+            outcome.kind = InformationOutcome::Kind::DeviceLost;
+            break;
+        }
+        if (!waiting) {
+            outcome.kind = InformationOutcome::Kind::NoValidFrame;
+            break;
+        }
+        // One more look at the queue after the deadline, then give up: bytes that keep
+        // coming (noise without a valid frame) do not stretch the wait.
+        waiting = std::chrono::steady_clock::now() < deadline && m_Signal.WaitPast(seen, deadline);
     }
+    outcome.bytesSeen = scanner.BytesSeen();
+    return outcome;
 }
 
 std::vector<std::uint8_t> DisplayPort::TakeQueued() {
-    // The count is read once; bytes queued after it stay for nobody, as in the dialog.
-    const auto count = static_cast<std::size_t>(m_Port.m_QueueRead.GetCount());
-    std::vector<std::uint8_t> reply;
-    reply.reserve(std::min(count, protocol::kReplyBufferSize));
+    std::vector<std::uint8_t> bytes;
     std::uint8_t byte = 0;
-    while (reply.size() < std::min(count, protocol::kReplyBufferSize) &&
-           m_Port.m_QueueRead.GetByte(byte) == 1) {
-        reply.push_back(byte);
+    while (m_Port.m_QueueRead.GetByte(byte) == 1) {
+        bytes.push_back(byte);
     }
-    return reply;
+    return bytes;
 }
 
 }  // namespace vyx::cli

@@ -9,13 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "protocol/InformationFrame.h"
 #include "serial/Notify.h"
 #include "serial/SerialPort.h"
 
 namespace vyx::cli {
 
-// Wakes a waiting command thread whenever the serial watcher reports a drain or a
-// queued chunk.
+// Wakes a waiting command thread whenever the serial watcher reports a drain, a
+// queued chunk or the loss of the device.
 // PostMessage runs on the watcher; Wait runs on the command thread. The counter and
 // the condition variable are the only state the two share, guarded by m_Lock.
 class DrainSignal final : public NotifyWindow {
@@ -33,6 +34,21 @@ class DrainSignal final : public NotifyWindow {
     std::uint64_t m_Generation = 0;  // guarded by m_Lock
 };
 
+// What came of an information query.
+struct InformationOutcome {
+    enum class Kind {
+        Reply,         // `frame` is a well-formed information frame
+        NoValidFrame,  // the wait ended without one; `bytesSeen` bytes arrived
+        DeviceLost,    // the device hung up or went away while waiting
+        NotSent,       // the query did not reach the port (already told)
+    };
+    Kind kind = Kind::NoValidFrame;
+    protocol::InformationFrame frame{};
+    std::size_t bytesSeen = 0;
+    // Baud-rate code of the last valid frame passed over for naming another rate.
+    std::optional<std::uint8_t> otherRate;
+};
+
 // One opening of the display's port for one command: opens, sends frames, waits for the
 // information reply, closes. Every failure is told on standard error in one line (and
 // a hint) naming the port and the reason.
@@ -47,28 +63,28 @@ class DisplayPort {
     int Open(const std::string& portName, std::uint32_t baud);
     // Closes the port; the line settings stay as they were set.
     void Close();
-    // Writes the bytes; returns when they are out. Returns the count written.
-    std::uint32_t Send(std::span<const std::uint8_t> bytes);
+    // Writes the bytes; returns when they are out. False when they did not all go out
+    // (the write gave up at its bound, or failed), after telling so on standard error.
+    bool Send(std::span<const std::uint8_t> bytes);
 
     // Empties the receive queue, then sends the information query (in this order, so a
-    // fast reply is never discarded) and waits until at least 22 bytes are queued.
-    // Returns the bytes taken (all that were queued, at most 1024), or nullopt on timeout.
-    std::optional<std::vector<std::uint8_t>> QueryInformation(std::chrono::milliseconds timeout);
+    // fast reply is never discarded) and scans what arrives for a valid information
+    // frame until `timeout` passes or the device is lost. With `baudCode`, a frame whose
+    // baud-rate field names another rate is passed over (a late answer to an earlier
+    // query at another rate).
+    InformationOutcome QueryInformation(std::chrono::microseconds timeout,
+                                        std::optional<std::uint8_t> baudCode = std::nullopt);
 
-    // How many bytes the last QueryInformation had when it gave up.
-    std::int32_t BytesAtTimeout() const { return m_BytesAtTimeout; }
     std::uint32_t Baud() const { return m_Baud; }
     // "COM4 (/dev/ttyS3)" or the device path, for messages.
     const std::string& Describe() const { return m_Description; }
 
   private:
-    bool WaitForBytes(std::int32_t count, std::chrono::steady_clock::time_point deadline);
     std::vector<std::uint8_t> TakeQueued();
 
     DrainSignal m_Signal;  // before m_Port: its watcher is joined before the signal goes
     SerialPort m_Port;
     std::uint32_t m_Baud = 0;
-    std::int32_t m_BytesAtTimeout = 0;
     std::string m_Description;
 };
 

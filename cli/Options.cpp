@@ -7,8 +7,10 @@
 #include <cmath>
 #include <iostream>
 #include <map>
+#include <optional>
 #include <span>
 #include <string_view>
+#include <vector>
 
 #include "cli/ExitStatus.h"
 #include "resources/Lists.h"
@@ -20,9 +22,10 @@ namespace vyx::cli {
 namespace {
 
 constexpr const char* kFooter =
-    "Exit status: 0 success, 2 usage error, 3 the port could not be opened, 4 no complete\n"
-    "reply in time, 5 config.data (or a port link) could not be written, 6 --verify found\n"
-    "another value.\n"
+    "Exit status: 0 success, 1 standard output could not be written, 2 usage error, 3 the\n"
+    "port could not be opened, 4 no valid reply in time (or the device was lost), 5\n"
+    "config.data (or a port link) could not be written, 6 --verify found another value,\n"
+    "7 the bytes did not all reach the port, 8 the programming tool could not be started.\n"
     "COMn resolves to $VYX_PORTS_DIR/COMn, else ~/.config/vyx-utility/ports/COMn, else\n"
     "/dev/ttyS(n-1); see `vyxctl ports` and `vyxctl map`.";
 
@@ -33,8 +36,8 @@ struct RawArguments {
     std::string encoding;              // text --encoding, as typed
     std::uint32_t rate = 0;            // baud RATE
     double timeoutSeconds = 2.0;       // info: the whole wait
-    double probeTimeoutSeconds = 0.5;  // probe: the wait at each rate; a display answers
-                                       // within some 30 ms even at 9600 bps
+    double probeTimeoutSeconds = 0.0;  // probe: the wait at each rate; by default what
+                                       // the wire needs at that rate (see Commands.cpp)
 };
 
 // Which list a NAME|INDEX argument is looked up in.
@@ -86,6 +89,58 @@ std::string UpperCase(std::string text) {
     return text;
 }
 
+// Levenshtein distance with an adjacent swap counting as one edit; names are short.
+std::size_t EditDistance(const std::string& a, const std::string& b) {
+    std::vector<std::vector<std::size_t>> d(a.size() + 1, std::vector<std::size_t>(b.size() + 1));
+    for (std::size_t i = 0; i <= a.size(); ++i) {
+        d[i][0] = i;
+    }
+    for (std::size_t j = 0; j <= b.size(); ++j) {
+        d[0][j] = j;
+    }
+    for (std::size_t i = 1; i <= a.size(); ++i) {
+        for (std::size_t j = 1; j <= b.size(); ++j) {
+            const std::size_t cost = std::tolower(static_cast<unsigned char>(a[i - 1])) ==
+                                             std::tolower(static_cast<unsigned char>(b[j - 1]))
+                                         ? 0
+                                         : 1;
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
+            }
+        }
+    }
+    return d[a.size()][b.size()];
+}
+
+// The first argument that is no option and no global option's value: the command the
+// user meant, if any. "--help" and "--version" stand for themselves.
+struct FirstWord {
+    std::optional<std::string> word;
+    bool helpOrVersion = false;
+};
+
+FirstWord ScanFirstWord(int argc, char** argv) {
+    FirstWord first;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view arg = argv[i];
+        if (arg == "--port" || arg == "--baud") {
+            ++i;  // its value follows
+        } else if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "--version") {
+            first.helpOrVersion = true;
+        } else if (arg == "--") {
+            if (i + 1 < argc) {
+                first.word = argv[i + 1];
+            }
+            break;
+        } else if (arg.empty() || arg.front() != '-') {
+            first.word = std::string(arg);
+            break;
+        }
+    }
+    return first;
+}
+
 class Parser {
   public:
     Parser() : m_App("Set up and test a serial customer display.", "vyxctl") {
@@ -106,6 +161,37 @@ class Parser {
     }
 
     CLI::App& App() { return m_App; }
+
+    // "  info         ask the display ..." for every command, one a line.
+    std::string CommandList() const {
+        std::string list = "Commands:\n";
+        for (const CLI::App* sub : m_App.get_subcommands({})) {
+            std::string name = sub->get_name();
+            name.resize(std::max<std::size_t>(name.size(), 13), ' ');
+            list += "  " + name + sub->get_description() + "\n";
+        }
+        return list;
+    }
+
+    bool IsCommand(const std::string& name) const {
+        return std::any_of(m_Commands.begin(), m_Commands.end(),
+                           [&](const auto& entry) { return entry.first->get_name() == name; });
+    }
+
+    // The command nearest to a mistyped one, when it is near enough to be meant.
+    std::optional<std::string> NearestCommand(const std::string& typed) const {
+        std::optional<std::string> best;
+        std::size_t bestDistance = 3;  // two edits at most: "infoo", "prboe", "txet"
+        for (const auto& entry : m_Commands) {
+            const std::string& name = entry.first->get_name();
+            const std::size_t distance = EditDistance(typed, name);
+            if (distance < bestDistance) {
+                bestDistance = distance;
+                best = name;
+            }
+        }
+        return best;
+    }
     const Invocation& Result() const { return m_Invocation; }
 
   private:
@@ -125,17 +211,16 @@ class Parser {
             ->capture_default_str();
     }
 
-    static void AddTimeout(CLI::App* sub, double& seconds, const char* what) {
-        sub->add_option("--timeout", seconds, what)
-            ->check(CLI::Range(0.001, 3600.0))
-            ->capture_default_str();
+    static CLI::Option* AddTimeout(CLI::App* sub, double& seconds, const char* what) {
+        return sub->add_option("--timeout", seconds, what)->check(CLI::Range(0.001, 3600.0));
     }
 
     void AddDisplayCommands() {
         CLI::App* info = AddCommand(
             "info", "ask the display for its information and print the report", Command::Info);
         info->add_flag("--json", m_Invocation.json, "print one JSON object instead");
-        AddTimeout(info, m_Raw.timeoutSeconds, "seconds to wait for the reply (fractions allowed)");
+        AddTimeout(info, m_Raw.timeoutSeconds, "seconds to wait for the reply (fractions allowed)")
+            ->capture_default_str();
 
         CLI::App* text = AddCommand("text", "show two lines of text", Command::Text);
         text->add_option("LINE1", m_Invocation.line1, "first line (20 characters shown)")
@@ -161,11 +246,13 @@ class Parser {
         download
             ->add_option("--com", m_Invocation.comNumber,
                          "COM number written to config.data (needed with a device path)")
-            ->check(CLI::Range(1, 255));
+            ->check(CLI::Range(1, resources::kComPortCount));
 
         CLI::App* probe = AddCommand(
             "probe", "find the rate the display listens at and print its report", Command::Probe);
-        AddTimeout(probe, m_Raw.probeTimeoutSeconds, "seconds to wait for a reply at each rate");
+        AddTimeout(probe, m_Raw.probeTimeoutSeconds,
+                   "seconds to wait for a reply at each rate (default: the reply's time on the "
+                   "wire at that rate plus a margin, well under 0.1 s)");
     }
 
     void AddSettingCommands() {
@@ -215,8 +302,10 @@ class Parser {
         if (!std::isfinite(seconds)) {
             return "--timeout: not a number of seconds";
         }
+        const CLI::Option* timeout = chosen->get_option_no_throw("--timeout");
+        m_Invocation.timeoutGiven = timeout != nullptr && timeout->count() > 0;
         m_Invocation.timeout =
-            std::chrono::milliseconds(static_cast<std::int64_t>(std::ceil(seconds * 1000.0)));
+            std::chrono::microseconds(static_cast<std::int64_t>(std::llround(seconds * 1e6)));
         m_Invocation.block = UpperCase(m_Raw.pattern) == "BLOCK";
         // An empty argument reaches a number option as 0 without passing its check.
         if (resources::BaudRateIndex(m_Invocation.baud) < 0) {
@@ -297,6 +386,10 @@ class Parser {
         if (ComNumber(m_Invocation.comName) == 0) {
             return m_Invocation.comName + ": not a COM name (COM1, COM2, ...)";
         }
+        if (m_Invocation.command == Command::Map && m_Invocation.device.empty()) {
+            return "map: DEVICE is empty; `vyxctl unmap " + m_Invocation.comName +
+                   "` removes a link";
+        }
         return {};
     }
 
@@ -316,6 +409,23 @@ int UsageError(const std::string& message) {
 
 ParseOutcome ParseCommandLine(int argc, char** argv) {
     Parser parser;
+    const FirstWord first = ScanFirstWord(argc, argv);
+    if (first.word == "help") {
+        std::cout << parser.App().help();
+        return {std::nullopt, kExitOk};
+    }
+    if (!first.word && !first.helpOrVersion) {
+        std::cerr << "vyxctl: a command is required\n"
+                  << kUsageLine << '\n'
+                  << parser.CommandList();
+        return {std::nullopt, kExitUsage};
+    }
+    if (first.word && !first.helpOrVersion && !parser.IsCommand(*first.word)) {
+        const auto nearest = parser.NearestCommand(*first.word);
+        return {std::nullopt, UsageError("unknown command \"" + *first.word + "\"" +
+                                         (nearest ? "; did you mean " + *nearest + "?"
+                                                  : "; `vyxctl help` lists the commands"))};
+    }
     try {
         const std::string problem = parser.Parse(argc, argv);
         if (!problem.empty()) {

@@ -32,25 +32,29 @@ struct Invocation {
     bool baudGiven = false;     // --baud was on the command line (probe tries it first)
     Command command = Command::Info;
 
-    bool json = false;                        // info
-    std::chrono::milliseconds timeout{2000};  // info, --verify: whole wait; probe: per rate
-    std::string line1, line2;                 // text (UTF-8)
-    TextEncoding encoding;                    // text
-    int index = 0;                            // baud, command-set, font-set, language
-    bool verify = false;                      // baud, command-set, font-set, language
-    bool block = false;                       // cell-test: block (true) or blank
-    bool noTool = false;                      // download
-    int comNumber = 0;                        // download: COM number the record names
-    std::string comName;                      // map, unmap: "COMn"
-    std::string device;                       // map
+    bool json = false;  // info
+    // info, --verify: the whole wait; probe: the wait at each rate. Kept to the
+    // microsecond, so the wait told is the wait used.
+    std::chrono::microseconds timeout{2'000'000};
+    bool timeoutGiven = false;  // probe: else the wait follows from each rate
+    std::string line1, line2;   // text (UTF-8)
+    TextEncoding encoding;      // text
+    int index = 0;              // baud, command-set, font-set, language
+    bool verify = false;        // baud, command-set, font-set, language
+    bool block = false;         // cell-test: block (true) or blank
+    bool noTool = false;        // download
+    int comNumber = 0;          // download: COM number the record names (1-20)
+    std::string comName;        // map, unmap: "COMn"
+    std::string device;         // map
 };
 
 // The usage line printed with every usage error.
 constexpr const char* kUsageLine = "Usage: vyxctl [--port NAME] [--baud RATE] COMMAND [ARGS]";
 
 // Parses argv. Returns the invocation to run, or the exit status when the program ends
-// here: 0 after --help or --version (printed on standard output), kExitUsage after a
-// usage error (message and usage line on standard error).
+// here: 0 after --help, `help` or --version (printed on standard output), kExitUsage
+// after a usage error (message and usage line on standard error; without a command,
+// the command list as well).
 struct ParseOutcome {
     std::optional<Invocation> invocation;
     int exitStatus = 0;

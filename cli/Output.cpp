@@ -1,10 +1,13 @@
 #include "cli/Output.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <optional>
 #include <string_view>
 
+#include "cli/ExitStatus.h"
 #include "protocol/Report.h"
 #include "resources/Lists.h"
 
@@ -60,6 +63,21 @@ std::string InformationJson(std::span<const std::uint8_t> reply) {
     json += ", \"language_name\": " + JsonName(resources::kLanguageEntries, fields.language);
     json += ", \"baud_rate_bps\": " + JsonBaudRate(fields.baudRate);
     return json + "}\n";
+}
+
+int FinishStandardOutput(int status) {
+    errno = 0;
+    std::cout.flush();
+    const bool flushed = std::fflush(stdout) == 0;
+    if (flushed && std::cout.good() && std::ferror(stdout) == 0) {
+        return status;
+    }
+    // The reason is known when the failing write was the final flush; an earlier one
+    // leaves only the stream's error flag.
+    const int err = errno;
+    Fail(std::string("cannot write standard output: ") +
+         (err != 0 ? std::strerror(err) : "write error"));
+    return status == kExitOk ? kExitOutputError : status;
 }
 
 void Fail(const std::string& message, const std::string& hint) {

@@ -17,6 +17,11 @@ std::string InformationJson(std::span<const std::uint8_t> reply);
 // UTF-8 passes through.
 std::string JsonString(const std::string& utf8);
 
+// Flushes standard output; when that or any earlier write to it failed, tells so on
+// standard error. Returns `status`, or kExitOutputError for a failed output when
+// `status` was success (a command's own failure status stands).
+int FinishStandardOutput(int status);
+
 // Prints "vyxctl: <message>" and, when given, the hint line on standard error.
 void Fail(const std::string& message, const std::string& hint = {});
 

@@ -1,17 +1,16 @@
 #include "cli/Ports.h"
 
 #include <algorithm>
-#include <array>
-#include <cctype>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
-#include <span>
-#include <string_view>
+#include <random>
 #include <system_error>
 #include <vector>
 
 #include "cli/ExitStatus.h"
 #include "cli/Output.h"
+#include "cli/SerialDevices.h"
 #include "resources/Lists.h"
 #include "serial/ComName.h"
 
@@ -21,50 +20,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// "ttyS10" after "ttyS9": compare the text before the trailing number, then the number.
-bool NaturalLess(const std::string& a, const std::string& b) {
-    const auto split = [](const std::string& s) {
-        std::size_t digits = s.size();
-        while (digits > 0 && std::isdigit(static_cast<unsigned char>(s[digits - 1])) != 0) {
-            --digits;
-        }
-        const std::string tail = s.substr(digits);
-        return std::make_pair(s.substr(0, digits), tail.size() > 9 ? 0UL : std::stoul("0" + tail));
-    };
-    return split(a) < split(b);
-}
-
 std::string WithTarget(const fs::path& path) {
     std::error_code error;
     const fs::path target = fs::read_symlink(path, error);
     return error ? path.string() : path.string() + " -> " + target.string();
 }
 
-void AddMatching(const fs::path& folder, std::span<const std::string_view> prefixes,
-                 std::vector<std::string>& found) {
-    std::error_code error;
-    for (fs::directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
-        const std::string name = it->path().filename().string();
-        const bool match =
-            std::any_of(prefixes.begin(), prefixes.end(),
-                        [&](std::string_view prefix) { return name.rfind(prefix, 0) == 0; });
-        if (match) {
-            found.push_back(it->path().string());
-        }
-    }
-}
-
-std::vector<std::string> SerialDevicesPresent() {
-    constexpr std::array<std::string_view, 3> kTtyPrefixes{"ttyS", "ttyUSB", "ttyACM"};
-    constexpr std::array<std::string_view, 1> kAnyName{""};
-    std::vector<std::string> found;
-    AddMatching("/dev", kTtyPrefixes, found);
-    std::sort(found.begin(), found.end(), NaturalLess);
-    std::vector<std::string> byId;
-    AddMatching("/dev/serial/by-id", kAnyName, byId);
-    std::sort(byId.begin(), byId.end());
-    found.insert(found.end(), byId.begin(), byId.end());
-    return found;
+// Eight hex digits, so that two maps at once do not share a temporary name.
+std::string RandomSuffix() {
+    std::random_device random;
+    char text[16];
+    std::snprintf(text, sizeof text, "%08x", static_cast<unsigned>(random()));
+    return text;
 }
 
 std::string Padded(std::string text, std::size_t width) {
@@ -109,10 +76,19 @@ int MapPort(const std::string& comName, const std::string& device) {
         Fail(link.string() + ": exists and is not a link; not replaced");
         return kExitFileNotWritten;
     }
-    fs::remove(link, error);
-    fs::create_symlink(target, link, error);
+    // The new link is made under a temporary name and renamed over the old one, which
+    // rename replaces atomically: a failure on the way leaves the old link as it was.
+    const fs::path temporary = folder / ("." + comName + ".new-" + RandomSuffix());
+    fs::create_symlink(target, temporary, error);
     if (error) {
         Fail(link.string() + ": cannot create the link: " + error.message());
+        return kExitFileNotWritten;
+    }
+    fs::rename(temporary, link, error);
+    if (error) {
+        std::error_code ignored;
+        fs::remove(temporary, ignored);
+        Fail(link.string() + ": cannot replace the link: " + error.message());
         return kExitFileNotWritten;
     }
     std::cout << comName << " -> " << target.string() << " (" << link.string() << ")\n";

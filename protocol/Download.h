@@ -20,15 +20,35 @@ enum class RecordWrite {
     WriteFailed,  // opened, but positioning or writing failed; `error` says why
 };
 
+struct RecordOutcome {
+    RecordWrite result = RecordWrite::NotOpened;
+    bool missing = false;  // NotOpened because `path` does not exist at all
+    std::string error;     // "call: reason" unless Written
+};
+
 // Opens an existing `path` for reading and writing (never creates, never truncates),
-// holds it exclusively while open, writes the record at offset 0 and closes it.
+// holds it exclusively while open, writes the record at offset 0 and closes it. A file
+// another program holds with flock or with a POSIX record lock (fcntl, lockf) is not
+// opened. Implemented per platform (protocol/posix/RecordFile.cpp).
+RecordOutcome WriteRecordFile(const std::string& path,
+                              const std::array<std::uint8_t, kRecordLength>& record);
+
+// The same, with the reason in `error` (may be nullptr).
 RecordWrite WriteDownloadRecord(const std::string& path,
                                 const std::array<std::uint8_t, kRecordLength>& record,
                                 std::string* error);
 
+// Where the started tool's standard output and error go.
+enum class ToolOutput {
+    Inherited,  // ours, as the dialog starts it
+    Discarded,  // /dev/null: a caller capturing our output does not wait for the tool
+};
+
 // Starts `program` (looked up through PATH, never the current directory unless PATH
 // names it) without arguments and without a shell; does not wait for it, and reaps it
 // when it ends so that it leaves no zombie. Returns true when the child was started.
-bool StartProgram(const std::string& program);
+// When it was not, the reason goes to `error`, or to standard error when that is nullptr.
+bool StartProgram(const std::string& program, std::string* error = nullptr,
+                  ToolOutput output = ToolOutput::Inherited);
 
 }  // namespace vyx::protocol

@@ -14,6 +14,10 @@ constexpr std::uint32_t WM_COMM_READ = WM_USER + 1;
 // gathering pause: for callers that want to act as soon as a reply is complete rather
 // than when the drain ends. Same parameters as WM_COMM_READ.
 constexpr std::uint32_t WM_COMM_CHUNK = WM_USER + 2;
+// Posted to the chunk listener, once, when the watcher finds the device lost (hung up
+// or gone): nothing more will arrive, so a caller waiting for bytes can stop at once.
+// wParam: the port number; lParam: 0.
+constexpr std::uint32_t WM_COMM_LOST = WM_USER + 3;
 
 // A window that accepts posted messages. PostMessage is called from any thread,
 // must not block and must not run the handler itself: the message is handled later

@@ -328,6 +328,9 @@ void SerialPort::ThreadWatchComm(std::shared_ptr<SerialDevice> device, std::uint
         }
         if (wait == SerialDevice::WaitResult::Lost) {
             // Nothing more will come from a dead device: park until ClosePort.
+            if (NotifyWindow* listener = m_hChunkNotifyWnd) {
+                listener->PostMessage(WM_COMM_LOST, portNumber, 0);
+            }
             device->WaitForWake();
             m_WatcherWakeups.fetch_add(1);
             continue;

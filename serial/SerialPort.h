@@ -98,7 +98,8 @@ class SerialPort {
     std::uint16_t m_PortNumber = 0;             // wParam of WM_COMM_READ
     ReceiveQueue m_QueueRead;                   // received bytes the window has not taken
     NotifyWindow* m_hNotifyWnd = nullptr;       // receiver of WM_COMM_READ; set by the owner
-    // Optional receiver of WM_COMM_CHUNK after every queued chunk; nullptr: none. The
+    // Optional receiver of WM_COMM_CHUNK after every queued chunk, and of WM_COMM_LOST
+    // when the device is lost; nullptr: none. The
     // dialog does not use it; the command-line tool does, to end its wait early.
     NotifyWindow* m_hChunkNotifyWnd = nullptr;
     // Pause after every read of the watcher, gathering a burst into one drain and so one

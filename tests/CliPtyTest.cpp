@@ -2,13 +2,17 @@
 // pseudo-terminal: exact bytes on the line, replies in any shape, a display that
 // ignores settings.
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/file.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <filesystem>
+#include <thread>
 
 #include "tests/CliTestCommon.h"
 #include "tests/support/PtyPair.h"
@@ -22,9 +26,14 @@ class CliPtyTest : public ::testing::Test {
   protected:
     void SetUp() override { ASSERT_TRUE(m_Pty.ok()); }
 
-    void Start(std::vector<std::string> args, const std::string& cwd = {}) {
+    void Start(std::vector<std::string> args, const std::string& cwd = {},
+               std::vector<int> closed = {}) {
         args.insert(args.begin(), {VyxctlPath(), "--port", m_Pty.SlavePath()});
-        ASSERT_TRUE(m_Child.Start({args, {}, cwd, {}}));
+        Launch launch;
+        launch.args = std::move(args);
+        launch.cwd = cwd;
+        launch.closedDescriptors = std::move(closed);
+        ASSERT_TRUE(m_Child.Start(launch));
     }
     std::vector<std::uint8_t> Received(std::size_t count) { return m_Pty.Read(count, 5s); }
     ProcessResult Finish() { return m_Child.Finish(kRunBound); }
@@ -36,6 +45,12 @@ class CliPtyTest : public ::testing::Test {
         const ssize_t n = ::read(m_Pty.MasterFd(), chunk, sizeof chunk);
         return n > 0 ? static_cast<std::size_t>(n) : 0;
     }
+
+    // A far end that takes nothing: output on the line is stopped, as by a peer that
+    // holds it with flow control. Filling the far end's buffer instead would not do: the
+    // purge at open makes room again. Returns false when the line could not be stopped.
+    bool StopTheLine() { return ::tcflow(m_Pty.SlaveHoldFd(), TCOOFF) == 0; }
+    void RestartTheLine() { ::tcflow(m_Pty.SlaveHoldFd(), TCOON); }
 
     speed_t SlaveSpeed() {
         termios tio{};
@@ -136,8 +151,8 @@ TEST_F(CliPtyTest, TwentyOneBytesAreNoReply) {
     const ProcessResult result = Finish();
     EXPECT_EQ(result.exitStatus, 4);
     EXPECT_EQ(result.out, "");
-    EXPECT_NE(result.err.find(m_Pty.SlavePath() + ": no complete reply within 0.3 s at 9600 bps "
-                                                  "(21 of 22 bytes)\n"),
+    EXPECT_NE(result.err.find(m_Pty.SlavePath() + ": no valid reply within 0.3 s at 9600 bps "
+                                                  "(21 bytes, no valid frame)\n"),
               std::string::npos)
         << result.err;
     EXPECT_NE(result.err.find("hint: `vyxctl probe`"), std::string::npos);
@@ -197,7 +212,7 @@ TEST_F(CliPtyTest, VerifyWithoutAnAnswerIsNoReply) {
     ASSERT_EQ(Received(11).size(), 11u);
     const ProcessResult result = Finish();
     EXPECT_EQ(result.exitStatus, 4);
-    EXPECT_NE(result.err.find("(0 of 22 bytes)"), std::string::npos) << result.err;
+    EXPECT_NE(result.err.find("(nothing arrived)"), std::string::npos) << result.err;
 }
 
 TEST_F(CliPtyTest, APortHeldByAnotherProgramIsBusy) {
@@ -212,6 +227,217 @@ TEST_F(CliPtyTest, APortHeldByAnotherProgramIsBusy) {
                               ": busy: another program holds it\n"
                               "hint: close the other program (`fuser -v " +
                               m_Pty.SlavePath() + "` shows which)\n");
+}
+
+// A far end that takes nothing (its buffer full): every command that sends exits 7
+// after the bounded write gives up, and says so in one line naming the port.
+TEST_F(CliPtyTest, BytesThatDoNotReachThePortExitSeven) {
+    TempDir cwd;
+    const std::vector<std::vector<std::string>> cases = {
+        {"text", "abc"},
+        {"cell-test", "block"},
+        {"download", "--no-tool", "--com", "4"},
+        {"baud", "19200"},
+        {"command-set", "0"},
+        {"font-set", "2"},
+        {"language", "1", "--verify"},
+    };
+    for (const auto& args : cases) {
+        SCOPED_TRACE(args.front());
+        ASSERT_TRUE(StopTheLine());
+        Start(args, cwd.Path());
+        const ProcessResult result = Finish();
+        RestartTheLine();
+        m_Pty.ReadUntilQuiet(50ms, 5s);  // empty the line for the next case
+        EXPECT_EQ(result.exitStatus, 7) << result.err;
+        EXPECT_EQ(result.out, "");
+        EXPECT_EQ(
+            result.err.rfind(
+                "vyxctl: " + m_Pty.SlavePath() + ": the bytes did not all reach the port (", 0),
+            0u)
+            << result.err;
+        EXPECT_EQ(std::count(result.err.begin(), result.err.end(), '\n'), 1) << result.err;
+    }
+}
+
+struct ReplyCase {
+    const char* what;
+    std::vector<std::string> args;
+    std::vector<std::uint8_t> bytes;  // what the far end sends after the query
+    int exitStatus;
+    std::string out;  // exact standard output
+    std::string err;  // part of standard error
+};
+
+// Only a well-formed information frame is a reply; whatever comes before it is skipped.
+TEST_F(CliPtyTest, OnlyAValidInformationFrameIsAReply) {
+    const auto good = Reply("V2.0", 3, 0, 0, 0);
+    auto badCheck = Reply("V9.9", 9, 9, 9, 9);
+    badCheck.back() ^= 0x01;
+    auto oldLen = Reply("V9.9", 9, 9, 9, 9);
+    oldLen[1] = 0x13;
+    const std::vector<std::uint8_t> tail(good.end() - 9, good.end());
+    const std::string report = ReportOf("V2.0", " 3", " 0", " 0", " 0");
+    const ReplyCase cases[] = {
+        {"leftover tail first", {"info"}, Concat({tail, good}), 0, report, ""},
+        {"noise with STX first", {"info"}, Concat({Hex("02 02 7F"), good}), 0, report, ""},
+        {"bad check first", {"info"}, Concat({badCheck, good}), 0, report, ""},
+        {"verify after a leftover tail",
+         {"command-set", "3", "--verify"},
+         Concat({tail, good}),
+         0,
+         "verified: command set 3 (\"UTC Enhance\")\n",
+         ""},
+        {"bad check and one byte",
+         {"info", "--timeout", "0.3"},
+         Concat({badCheck, Hex("00")}),
+         4,
+         "",
+         "(23 bytes, no valid frame)\n"},
+        {"LEN 0x13", {"info", "--timeout", "0.3"}, oldLen, 4, "", "(22 bytes, no valid frame)\n"},
+        {"verify of a bad frame",
+         {"language", "9", "--verify"},
+         badCheck,
+         4,
+         "",
+         "(22 bytes, no valid frame)\n"},
+    };
+    for (const ReplyCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        Start(c.args);
+        // The query, after the setting frame (6 bytes) when there is one.
+        const auto sent = Received(c.args.front() == "info" ? 5 : 11);
+        ASSERT_GE(sent.size(), kQuery.size());
+        EXPECT_EQ(std::vector<std::uint8_t>(sent.end() - 5, sent.end()), kQuery);
+        m_Pty.Write(c.bytes);
+        const ProcessResult result = Finish();
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.err;
+        EXPECT_EQ(result.out, c.out);
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+    }
+}
+
+TEST_F(CliPtyTest, ALostDeviceEndsTheWaitAtOnce) {
+    Start({"info", "--timeout", "600"});
+    ASSERT_EQ(Received(5), kQuery);
+    m_Pty.Write(Hex("02 12 44"));
+    m_Pty.CloseMaster();
+    // The run bound is far shorter than the timeout: only the loss can end it in time.
+    const ProcessResult result = Finish();
+    EXPECT_EQ(result.exitStatus, 4) << result.err;
+    EXPECT_NE(result.err.find(m_Pty.SlavePath() + ": device lost while waiting for the reply"),
+              std::string::npos)
+        << result.err;
+}
+
+// Line noise that never stops, with STX bytes but no valid frame: the wait still ends at
+// its timeout.
+TEST_F(CliPtyTest, EndlessNoiseDoesNotStretchTheWait) {
+    std::atomic<bool> done{false};
+    std::thread noise([&] {
+        std::vector<std::uint8_t> junk(64, 0x55);
+        junk[0] = 0x02;
+        while (!done.load()) {
+            pollfd out{m_Pty.MasterFd(), POLLOUT, 0};
+            if (::poll(&out, 1, 50) > 0) {
+                static_cast<void>(::write(m_Pty.MasterFd(), junk.data(), junk.size()));
+            }
+        }
+    });
+    Start({"info", "--timeout", "0.3"});
+    const ProcessResult result = Finish();
+    done.store(true);
+    noise.join();
+    EXPECT_EQ(result.exitStatus, 4) << result.err;
+    EXPECT_NE(result.err.find("bytes, no valid frame)"), std::string::npos) << result.err;
+}
+
+// A display listening at 38400 that is slow to answer: at 19200 its late answer to the
+// query of 9600 arrives, naming 9600. Only the answer naming the rate it came at counts.
+TEST_F(CliPtyTest, ProbeAcceptsOnlyAReplyNamingTheRateItCameAt) {
+    std::atomic<bool> done{false};
+    std::thread display([&] {
+        speed_t previous = B0;
+        while (!done.load()) {
+            if (m_Pty.Read(kQuery.size(), 100ms) != kQuery) {
+                continue;
+            }
+            const speed_t now = SlaveSpeed();
+            if (now == B38400) {
+                m_Pty.Write(Reply("V3.8", 0, 0, 0, 2));
+            } else if (previous == B9600) {
+                m_Pty.Write(Reply("V3.8", 0, 0, 0, 0));
+            }
+            previous = now;
+        }
+    });
+    Start({"probe"});
+    const ProcessResult result = Finish();
+    done.store(true);
+    display.join();
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out, "rate: 38400\n" + ReportOf("V3.8", " 0", " 0", " 0", " 2"));
+    // Standard error is a pipe here, not a terminal: no progress lines.
+    EXPECT_EQ(result.err, "");
+}
+
+TEST_F(CliPtyTest, ProbeShowsTheRateTriedWhenStandardErrorIsATerminal) {
+    PtyPair terminal;
+    ASSERT_TRUE(terminal.ok());
+    Launch launch;
+    launch.args = {VyxctlPath(), "--port", m_Pty.SlavePath(), "probe"};
+    launch.outputFile = terminal.SlavePath();
+    const ProcessResult result = RunProcess(launch, kRunBound);
+    EXPECT_EQ(result.exitStatus, 4);
+    const auto shown = terminal.ReadUntilQuiet(100ms, 5s);
+    const std::string text(shown.begin(), shown.end());
+    for (const char* rate : {"9600", "19200", "38400", "57600", "115200"}) {
+        EXPECT_NE(text.find(std::string("trying ") + rate + " bps"), std::string::npos) << text;
+    }
+    EXPECT_NE(text.find("no reply at any rate"), std::string::npos) << text;
+}
+
+// With a standard descriptor closed, the device opened must not take its number, or
+// the report (or the error) would be written to the display.
+TEST_F(CliPtyTest, ClosedStandardDescriptorsNeverBecomeTheLine) {
+    const struct {
+        std::vector<int> closed;
+        std::vector<std::string> args;
+        bool reply;
+        int exitStatus;
+    } cases[] = {
+        {{STDOUT_FILENO}, {"info"}, true, 0},
+        {{STDERR_FILENO}, {"info", "--timeout", "0.2"}, false, 4},
+        {{STDOUT_FILENO, STDERR_FILENO}, {"info"}, true, 0},
+        {{STDOUT_FILENO, STDERR_FILENO}, {"info", "--timeout", "0.2"}, false, 4},
+        {{STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}, {"info"}, true, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.closed.size());
+        Start(c.args, {}, c.closed);
+        ASSERT_EQ(Received(5), kQuery);
+        if (c.reply) {
+            m_Pty.Write(Reply("V1.0", 0, 0, 0, 0));
+        }
+        const ProcessResult result = Finish();
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.err;
+        EXPECT_EQ(Leftover(), 0u) << "text reached the line";
+    }
+}
+
+TEST_F(CliPtyTest, TheTimeoutToldIsTheTimeoutUsed) {
+    const struct {
+        const char* given;
+        const char* told;
+    } cases[] = {
+        {"0.0011", "within 0.0011 s"}, {"0.25", "within 0.25 s"}, {"1e-3", "within 0.001 s"}};
+    for (const auto& c : cases) {
+        Start({"info", "--timeout", c.given});
+        const ProcessResult result = Finish();
+        EXPECT_EQ(result.exitStatus, 4);
+        EXPECT_NE(result.err.find(c.told), std::string::npos) << result.err;
+        m_Pty.ReadUntilQuiet(50ms, 5s);
+    }
 }
 
 }  // namespace

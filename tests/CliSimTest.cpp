@@ -1,5 +1,9 @@
 // vyxctl as a child process against the real simulator on a pseudo-terminal.
+#include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -20,7 +24,10 @@ class Simulator {
     explicit Simulator(std::vector<std::string> options) {
         std::vector<std::string> args = {VYX_SIM_PATH, "--plain", "--link", Link()};
         args.insert(args.end(), options.begin(), options.end());
-        m_Started = m_Child.Start({args, {}, {}, m_Dir / "sim.log"}) && WaitForPath(Link(), 5s);
+        Launch launch;
+        launch.args = std::move(args);
+        launch.outputFile = m_Dir / "sim.log";
+        m_Started = m_Child.Start(launch) && WaitForPath(Link(), 5s);
     }
     bool Started() const { return m_Started; }
     std::string Link() const { return m_Dir / "dev"; }
@@ -205,8 +212,12 @@ TEST_F(CliDownloadTest, AMissingConfigIsNotCreatedAndAFailedWriteExitsFiveWithou
     ASSERT_TRUE(WriteFileBytes(m_Cwd / "config.data", ""));
     auto env = Env();
     env.emplace_back("PATH", m_Cwd.Path());
-    result = RunProcess({{VyxctlPath(), "--port", "COM12", "download"}, env, m_Cwd.Path(), {}, 4},
-                        kRunBound);
+    Launch limited;
+    limited.args = {VyxctlPath(), "--port", "COM12", "download"};
+    limited.env = env;
+    limited.cwd = m_Cwd.Path();
+    limited.fileSizeLimit = 4;
+    result = RunProcess(limited, kRunBound);
     EXPECT_EQ(result.exitStatus, 5);
     EXPECT_EQ(result.err.rfind("vyxctl: config.data: cannot write the record: ", 0), 0u)
         << result.err;
@@ -256,8 +267,8 @@ TEST(CliExitTest, AMissingDeviceExitsThreeWithAHint) {
 
 TEST(CliExitTest, UsageErrorsExitTwoWithTheUsageLine) {
     const std::vector<std::vector<std::string>> cases = {
-        {},
         {"reboot"},
+        {"infoo"},
         {"--baud", "1200", "info"},
         {"baud", "4800"},
         {"command-set", "10"},
@@ -270,6 +281,10 @@ TEST(CliExitTest, UsageErrorsExitTwoWithTheUsageLine) {
         {"text"},
         {"--port", "LPT1", "info"},
         {"--port", "/dev/ttyUSB0", "download"},
+        {"download", "--com", "21"},
+        {"download", "--com", "0"},
+        {"--port", "/dev/ttyUSB0", "download", "--com", "255"},
+        {"map", "COM7", ""},
         {"map", "COM0", "/dev/ttyUSB0"},
         {"unmap", "PRN"},
     };
@@ -293,6 +308,201 @@ TEST(CliExitTest, VersionAndHelp) {
     result = Vyxctl({"download", "--help"});
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_NE(result.out.find("--no-tool"), std::string::npos);
+}
+
+TEST(CliExitTest, CommandsAreNamedAndListed) {
+    const struct {
+        std::vector<std::string> args;
+        int exitStatus;
+        std::string out;  // part of standard output
+        std::string err;  // part of standard error
+    } cases[] = {
+        {{"infoo"}, 2, "", "vyxctl: unknown command \"infoo\"; did you mean info?\n"},
+        {{"--port", "COM4", "prboe"}, 2, "", "unknown command \"prboe\"; did you mean probe?"},
+        {{"reboot"}, 2, "", "unknown command \"reboot\"; `vyxctl help` lists the commands"},
+        {{}, 2, "", "vyxctl: a command is required\n"},
+        {{}, 2, "", "  probe        find the rate"},
+        {{"help"}, 0, "probe", ""},
+        {{"help"}, 0, "Exit status: 0 success, 1 standard output could not be written", ""},
+    };
+    for (const auto& c : cases) {
+        const ProcessResult result = Vyxctl(c.args);
+        EXPECT_EQ(result.exitStatus, c.exitStatus);
+        EXPECT_NE(result.out.find(c.out), std::string::npos) << result.out;
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+        EXPECT_EQ(c.out.empty(), result.out.empty()) << result.out;
+    }
+}
+
+TEST(CliExitTest, OutputThatCannotBeWrittenExitsOne) {
+    Simulator sim({"--no-pacing"});
+    ASSERT_TRUE(sim.Started());
+    const struct {
+        std::vector<std::string> args;
+        bool brokenPipe;  // else /dev/full
+        const char* reason;
+    } cases[] = {
+        {{"ports"}, false, "No space left on device"},
+        {{"--help"}, false, "No space left on device"},
+        {{"--port", sim.Link(), "info"}, false, "No space left on device"},
+        {{"ports"}, true, "Broken pipe"},
+        {{"--port", sim.Link(), "info", "--json"}, true, "Broken pipe"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        Launch launch;
+        launch.args = c.args;
+        launch.args.insert(launch.args.begin(), VyxctlPath());
+        launch.stdoutFile = c.brokenPipe ? "" : "/dev/full";
+        launch.stdoutBrokenPipe = c.brokenPipe;
+        const ProcessResult result = RunProcess(launch, kRunBound);
+        EXPECT_EQ(result.exitStatus, 1);
+        EXPECT_EQ(result.err,
+                  std::string("vyxctl: cannot write standard output: ") + c.reason + "\n");
+    }
+}
+
+// A display slow to answer, listening at 9600: its late answer arrives while probe
+// tries 19200 (garbled, as on a wire at the wrong speed), so it is no answer at 19200.
+TEST_F(CliSimTest, ProbeNeverTakesALateAnswerForTheRateTriedNow) {
+    Simulator sim({"--reply-delay", "600"});
+    ASSERT_TRUE(sim.Started());
+    ProcessResult result = At(sim, {"probe", "--timeout", "0.5"});
+    EXPECT_EQ(result.out.find("rate: 19200"), std::string::npos) << result.out;
+    if (result.exitStatus != 0) {
+        EXPECT_EQ(result.exitStatus, 4) << result.err;
+    }
+    result = At(sim, {"probe", "--timeout", "1.5"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("rate: 9600\n", 0), 0u) << result.out;
+}
+
+TEST_F(CliSimTest, ProbeOfASilentLineTriesEveryRateAndExitsFour) {
+    Simulator sim({"--silent"});
+    ASSERT_TRUE(sim.Started());
+    const ProcessResult result = At(sim, {"probe"});
+    EXPECT_EQ(result.exitStatus, 4);
+    EXPECT_NE(result.err.find("no reply at any rate from 9600 to 115200 (the wire time of each "
+                              "plus 40 ms)"),
+              std::string::npos)
+        << result.err;
+}
+
+struct HandOffCase {
+    const char* what;
+    std::string configData;  // "" none, "dir" a folder, "locked" held with lockf, else bytes
+    std::string tool;        // "" none on PATH, "dir" a folder, else the script
+    int exitStatus;
+    std::string err;  // start of standard error ("" none)
+    bool toolRuns;    // the stand-in tool leaves "seen"
+};
+
+// The hand-off goes on whenever the display has been told; the exit status tells what
+// a script needs to know.
+TEST_F(CliDownloadTest, TheHandOffSaysWhatHappened) {
+    // The stand-in tool notes where its standard output and error go.
+    const std::string script =
+        "#!/bin/sh\no=$(readlink /proc/$$/fd/1); e=$(readlink /proc/$$/fd/2)\n"
+        "printf '%s\\n%s\\n' \"$o\" \"$e\" > out.tmp && mv out.tmp seen\n";
+    const HandOffCase cases[] = {
+        {"all well", "0123456789", script, 0, "", true},
+        {"no config.data", "", script, 0, "", true},
+        {"config.data a folder", "dir", script, 5,
+         "vyxctl: config.data: exists but cannot be opened for writing; the record is not "
+         "written: open: Is a directory\n",
+         true},
+        {"config.data locked by another program", "locked", script, 5,
+         "vyxctl: config.data: exists but cannot be opened for writing; the record is not "
+         "written: fcntl F_SETLK: ",
+         true},
+        {"no tool", "0123456789", "", 8,
+         "vyxctl: the display waits in download mode, but NuvoISP.exe could not be started: "
+         "posix_spawnp NuvoISP.exe: No such file or directory\nhint: ",
+         false},
+        {"the tool a folder", "0123456789", "dir", 8,
+         "vyxctl: the display waits in download mode, but NuvoISP.exe could not be started: ",
+         false},
+    };
+    for (const HandOffCase& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir cwd;
+        TempDir bin;
+        int lockHolder[2] = {-1, -1};
+        pid_t holder = -1;
+        if (c.configData == "dir") {
+            std::filesystem::create_directory(cwd / "config.data");
+        } else if (c.configData == "locked") {
+            ASSERT_TRUE(WriteFileBytes(cwd / "config.data", "0123456789"));
+            // A POSIX record lock binds a process: another one must hold it.
+            ASSERT_EQ(::pipe(lockHolder), 0);
+            holder = ::fork();
+            if (holder == 0) {
+                const int fd = ::open((cwd / "config.data").c_str(), O_RDWR);
+                char ready = fd >= 0 && ::lockf(fd, F_LOCK, 0) == 0 ? 'y' : 'n';
+                ::close(lockHolder[0]);
+                static_cast<void>(::write(lockHolder[1], &ready, 1));
+                ::pause();
+                ::_exit(0);
+            }
+            ::close(lockHolder[1]);
+            char ready = 0;
+            ASSERT_EQ(::read(lockHolder[0], &ready, 1), 1);
+            ASSERT_EQ(ready, 'y');
+        } else if (!c.configData.empty()) {
+            ASSERT_TRUE(WriteFileBytes(cwd / "config.data", c.configData));
+        }
+        if (c.tool == "dir") {
+            std::filesystem::create_directory(bin / "NuvoISP.exe");
+        } else if (!c.tool.empty()) {
+            ASSERT_TRUE(WriteFileBytes(bin / "NuvoISP.exe", c.tool));
+            ::chmod((bin / "NuvoISP.exe").c_str(), 0755);
+        }
+        auto env = Env();
+        env.emplace_back("PATH", bin.Path() + ":/usr/bin:/bin");
+        const ProcessResult result = Vyxctl({"--port", "COM12", "download"}, env, cwd.Path());
+        if (holder > 0) {
+            ::kill(holder, SIGKILL);
+            ::waitpid(holder, nullptr, 0);
+            ::close(lockHolder[0]);
+            EXPECT_EQ(ReadFileBytes(cwd / "config.data"), "0123456789");
+        }
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.err;
+        EXPECT_EQ(result.err.rfind(c.err, 0), 0u) << result.err;
+        EXPECT_EQ(c.err.empty(), result.err.empty()) << result.err;
+        // The display was told in every case; the record's absence is no stdout note.
+        EXPECT_EQ(result.out.find("not in the current directory") != std::string::npos,
+                  c.configData.empty())
+            << result.out;
+        if (c.toolRuns) {
+            ASSERT_TRUE(WaitForPath(cwd / "seen", 5s));
+            EXPECT_EQ(ReadFileBytes(cwd / "seen"), "/dev/null\n/dev/null\n");
+        }
+    }
+}
+
+TEST(CliPortsTest, AFailedMapLeavesTheOldLink) {
+    TempDir ports;
+    const std::vector<std::pair<std::string, std::string>> env = {{"VYX_PORTS_DIR", ports.Path()}};
+    ASSERT_EQ(Vyxctl({"map", "COM7", "/dev/ttyUSB0"}, env).exitStatus, 0);
+    const struct {
+        std::string target;
+        int exitStatus;
+        std::string link;  // afterwards
+    } cases[] = {
+        {"", 2, "/dev/ttyUSB0"},
+        {"/" + std::string(5000, 'x'), 5, "/dev/ttyUSB0"},
+        {"/dev/ttyUSB1", 0, "/dev/ttyUSB1"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.target.size());
+        const ProcessResult result = Vyxctl({"map", "COM7", c.target}, env);
+        EXPECT_EQ(result.exitStatus, c.exitStatus) << result.err;
+        EXPECT_EQ(std::filesystem::read_symlink(ports / "COM7"), c.link);
+    }
+    // Nothing is left behind under a temporary name.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(ports.Path()),
+                            std::filesystem::directory_iterator()),
+              1);
 }
 
 }  // namespace

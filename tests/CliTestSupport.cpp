@@ -101,6 +101,23 @@ bool ChildProcess::Start(const Launch& launch) {
     if (m_Pid == 0) {
         ::dup2(out[1], STDOUT_FILENO);
         ::dup2(err[1], STDERR_FILENO);
+        if (!launch.stdoutFile.empty()) {
+            const int fd = ::open(launch.stdoutFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            ::dup2(fd, STDOUT_FILENO);
+            ::close(fd);
+        }
+        if (launch.stdoutBrokenPipe) {
+            int broken[2] = {-1, -1};
+            if (::pipe(broken) != 0) {
+                ::_exit(126);
+            }
+            ::close(broken[0]);  // no reader: a write fails with EPIPE (or raises SIGPIPE)
+            ::dup2(broken[1], STDOUT_FILENO);
+            ::close(broken[1]);
+        }
+        for (const int fd : launch.closedDescriptors) {
+            ::close(fd);
+        }
         if (launch.fileSizeLimit >= 0) {
             // Writes past the limit then fail with EFBIG instead of raising SIGXFSZ.
             const rlimit limit{static_cast<rlim_t>(launch.fileSizeLimit),

@@ -16,6 +16,9 @@ struct Launch {
     std::string cwd;                                       // empty: the test's own
     std::string outputFile;   // empty: capture through pipes; else stdout+stderr go there
     long fileSizeLimit = -1;  // >= 0: largest file the child may write (writes past it fail)
+    std::vector<int> closedDescriptors;  // closed in the child before it starts (0, 1, 2)
+    std::string stdoutFile;              // non-empty: standard output alone goes there
+    bool stdoutBrokenPipe = false;       // standard output is a pipe nobody reads or holds
 };
 
 struct ProcessResult {

@@ -16,7 +16,10 @@ class DrawingSimulator {
     explicit DrawingSimulator(std::vector<std::string> options = {}) {
         std::vector<std::string> args = {VYX_SIM_PATH, "--no-pacing", "--link", Link()};
         args.insert(args.end(), options.begin(), options.end());
-        m_Started = m_Child.Start({args, {}, {}, m_Dir / "screen"}) && WaitForPath(Link(), 5s);
+        Launch launch;
+        launch.args = args;
+        launch.outputFile = m_Dir / "screen";
+        m_Started = m_Child.Start(launch) && WaitForPath(Link(), 5s);
     }
     bool Started() const { return m_Started; }
     std::string Link() const { return m_Dir / "dev"; }
@@ -162,7 +165,7 @@ TEST(CliTextEncoding, AutoWithoutAnAnswerSendsNothing) {
     const ProcessResult text =
         At(sim, {"text", "--encoding", "auto", "--timeout", "0.2", "never shown"});
     EXPECT_EQ(text.exitStatus, 4);
-    EXPECT_NE(text.err.find("no complete reply within 0.2 s"), std::string::npos) << text.err;
+    EXPECT_NE(text.err.find("no valid reply within 0.2 s"), std::string::npos) << text.err;
     EXPECT_EQ(sim.Stop().find("never"), std::string::npos);
 }
 

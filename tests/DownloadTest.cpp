@@ -8,6 +8,7 @@
 #include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -310,6 +311,50 @@ TEST(WriteDownloadRecordTest, RefusesWhatIsNoRegularFileOrIsLocked) {
     ::close(holder);
     EXPECT_EQ(proto::WriteDownloadRecord("config.data", record, &error),
               proto::RecordWrite::Written);
+}
+
+// A missing file is told apart from one that exists but cannot be opened, and a POSIX
+// record lock of another process keeps the file as a flock does.
+TEST(WriteDownloadRecordTest, OutcomeTellsMissingFromRefusedAndHonoursRecordLocks) {
+    InTempDir dir;
+    const auto record = proto::BuildDownloadRecord(0);
+    proto::RecordOutcome outcome = proto::WriteRecordFile("config.data", record);
+    EXPECT_EQ(outcome.result, proto::RecordWrite::NotOpened);
+    EXPECT_TRUE(outcome.missing);
+
+    fs::create_directory("config.data");
+    outcome = proto::WriteRecordFile("config.data", record);
+    EXPECT_EQ(outcome.result, proto::RecordWrite::NotOpened);
+    EXPECT_FALSE(outcome.missing);
+    EXPECT_EQ(outcome.error, "open: Is a directory");
+    fs::remove("config.data");
+
+    const Bytes before = Numbered(12);
+    WriteFile("config.data", before);
+    int ready[2] = {-1, -1};
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t holder = ::fork();
+    if (holder == 0) {
+        const int fd = ::open("config.data", O_RDWR);
+        const char locked = fd >= 0 && ::lockf(fd, F_LOCK, 0) == 0 ? 'y' : 'n';
+        static_cast<void>(::write(ready[1], &locked, 1));
+        ::pause();
+        ::_exit(0);
+    }
+    ::close(ready[1]);
+    char locked = 0;
+    ASSERT_EQ(::read(ready[0], &locked, 1), 1);
+    ::close(ready[0]);
+    ASSERT_EQ(locked, 'y');
+    outcome = proto::WriteRecordFile("config.data", record);
+    ::kill(holder, SIGKILL);
+    ::waitpid(holder, nullptr, 0);
+    EXPECT_EQ(outcome.result, proto::RecordWrite::NotOpened);
+    EXPECT_FALSE(outcome.missing);
+    EXPECT_EQ(outcome.error.rfind("fcntl F_SETLK: ", 0), 0u) << outcome.error;
+    EXPECT_EQ(ReadFile("config.data"), before);
+    // Once the other process is gone, the record is written.
+    EXPECT_EQ(proto::WriteRecordFile("config.data", record).result, proto::RecordWrite::Written);
 }
 
 TEST(WriteDownloadRecordTest, ShortWriteIsAFailure) {

@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
@@ -33,7 +34,7 @@ struct SpawnSetup {
 
 }  // namespace
 
-bool StartProgram(const std::string& program) {
+bool StartProgram(const std::string& program, std::string* error, ToolOutput output) {
     SpawnSetup setup;
     // The tool starts with default signal handling and an empty mask, whatever this
     // thread had, and inherits none of our descriptors beyond the standard three.
@@ -47,6 +48,12 @@ bool StartProgram(const std::string& program) {
     posix_spawnattr_setflags(&setup.attr,
                              static_cast<short>(POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF));
     posix_spawn_file_actions_addclosefrom_np(&setup.actions, 3);
+    if (output == ToolOutput::Discarded) {
+        // The tool outlives us: a caller reading our output until it ends must not wait
+        // for the tool too. Standard input stays ours.
+        posix_spawn_file_actions_addopen(&setup.actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&setup.actions, 2, "/dev/null", O_WRONLY, 0);
+    }
 
     // posix_spawnp searches PATH only (no shell, no implicit current directory).
     std::string argv0 = program;
@@ -54,7 +61,12 @@ bool StartProgram(const std::string& program) {
     pid_t pid = 0;
     const int err = posix_spawnp(&pid, program.c_str(), &setup.actions, &setup.attr, argv, environ);
     if (err != 0) {
-        std::fprintf(stderr, "posix_spawnp %s: %s\n", program.c_str(), std::strerror(err));
+        const std::string reason = "posix_spawnp " + program + ": " + std::strerror(err);
+        if (error != nullptr) {
+            *error = reason;
+        } else {
+            std::fprintf(stderr, "%s\n", reason.c_str());
+        }
         return false;
     }
     // Not waited for, but reaped: a detached thread waits for exactly this pid, so the
