@@ -1,6 +1,6 @@
 // Every program answers --version with its name and the product version, exits 0 and
 // needs nothing else: no display for the dialog, no port, no pseudo-terminal. Each runs
-// as a real child process with the graphical session's variables removed.
+// as a real child process with DISPLAY and WAYLAND_DISPLAY removed.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
