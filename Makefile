@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all deps build run test test-asan test-tsan test-asan-gui bench fuzz soak install format format-check tidy clean
+.PHONY: all deps build run test test-asan test-tsan test-asan-gui bench fuzz soak install package test-package format format-check tidy clean
 
 all: build
 
@@ -47,6 +47,13 @@ soak: build
 
 install: build
 	@cmake --install build/default --prefix $(PREFIX)
+
+# The Debian package in dist/, and its check: unpacked into a scratch root, run, lintian.
+package: build
+	@scripts/package
+
+test-package: package
+	@scripts/test-package
 
 tidy: build
 	@scripts/tidy

@@ -2,9 +2,11 @@
 #include <wx/init.h>
 
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 #include "app/WxMainDialog.h"
+#include "resources/Version.h"
 
 namespace vyx::app {
 
@@ -39,6 +41,12 @@ CVYX_UtilityApp* const theApp = new (g_AppStorage) CVYX_UtilityApp;
 }  // namespace vyx::app
 
 int main(int argc, char** argv) {
+    // Answered before wx starts, so that it needs no display: the one option the program
+    // reads, for packaging checks and bug reports.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::fputs("VYX_Utility " VYX_VERSION_TEXT "\n", stdout);
+        return 0;
+    }
     if (!wxEntryStart(argc, argv)) {
         // Almost always: no display to connect to.
         std::fputs("VYX_Utility: cannot open a graphical display (is DISPLAY set?)\n", stderr);

@@ -60,6 +60,8 @@ int ParseOptions(const std::vector<std::string>& args, Options& options, std::st
         const bool flag = !inlineValue;
         if (name == "--help" || name == "-h") {
             options.help = true;
+        } else if (name == "--version" && flag) {
+            options.version = true;
         } else if (name == "--plain" && flag) {
             options.plain = true;
         } else if (name == "--no-pacing" && flag) {
@@ -149,6 +151,9 @@ std::string Usage() {
            "  --short-reply      reply with 21 bytes instead of 22\n"
            "  --silent           never reply\n"
            "  --flood BYTES      send BYTES junk bytes once the host first opens the line\n"
+           "\n"
+           "  --help             this text\n"
+           "  --version          the version\n"
            "\n"
            "Bytes at another speed or framing than 8N1 are noise; a reply sent while the\n"
            "host's speed differs arrives garbled; a frame cut off by a pause of over 20\n"

@@ -23,6 +23,7 @@ struct Options {
     bool silent = false;                   // --silent: never reply
     std::size_t flood = 0;                 // --flood BYTES: junk sent once the host opens the line
     bool help = false;                     // --help
+    bool version = false;                  // --version
 };
 
 // Parses the arguments after the program name. Returns 1, or 0 with `error` set to a

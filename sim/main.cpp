@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/Version.h"
 #include "sim/Options.h"
 #include "sim/PtyServer.h"
 
@@ -34,6 +35,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::fputs(vyx::sim::Usage().c_str(), stdout);
+        return 0;
+    }
+    if (options.version) {
+        std::fputs("vyx-display-sim " VYX_VERSION_TEXT "\n", stdout);
         return 0;
     }
     // Never take over a user's link unasked; then open the pseudo-terminal and its links,

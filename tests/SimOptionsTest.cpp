@@ -30,6 +30,17 @@ TEST(SimOptions, ValuesAreTaken) {
     EXPECT_EQ(o.flood, 9000u);
     EXPECT_TRUE(o.replace);
     EXPECT_FALSE(Options{}.replace);
+    EXPECT_FALSE(o.help || o.version);
+}
+
+TEST(SimOptions, HelpAndVersionAreFlags) {
+    Options o;
+    std::string error;
+    ASSERT_EQ(ParseOptions({"--version", "--link", "/tmp/x"}, o, error), 1) << error;
+    EXPECT_TRUE(o.version);
+    EXPECT_FALSE(o.help);
+    ASSERT_EQ(ParseOptions({"-h"}, o, error), 1) << error;
+    EXPECT_TRUE(o.help);
 }
 
 TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
@@ -48,6 +59,7 @@ TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
         {"--bogus"},
         {"--plain=1"},
         {"--replace=yes"},
+        {"--version=2"},
     };
     for (const auto& args : bad) {
         Options o;
