@@ -21,6 +21,8 @@ using Clock = std::chrono::steady_clock;
 
 // Driver queue sizes asked for at open, each way.
 constexpr DWORD kDriverQueueSize = 4096;
+// Failed waits in a row after which the device counts as lost.
+constexpr int kFailedWaitsLimit = 100;
 
 std::string SystemMessage(DWORD code) {
     char* text = nullptr;
@@ -142,6 +144,9 @@ class Win32Device final : public SerialDevice {
     Handles m_H;            // guarded by m_UseLock (released only under the exclusive lock)
     bool m_Closed = false;  // same
 
+    // Failed waits in a row; used by the watcher alone (the one caller of WaitReadable).
+    int m_FailedWaits = 0;
+
     std::mutex m_WriteLock;  // one write at a time, on the one write record
     std::atomic<bool> m_WakeRequested{false};
     std::atomic<bool> m_Lost{false};
@@ -202,6 +207,9 @@ SerialDevice::WaitResult Win32Device::WaitReadable() {
     if (InputWaiting() > 0) {
         return WaitResult::Readable;
     }
+    if (m_Lost.load()) {
+        return WaitResult::Lost;  // the count could not be read: the device is gone
+    }
     OVERLAPPED transfer{};
     transfer.hEvent = m_H.wait;
     ResetEvent(m_H.wait);
@@ -209,6 +217,9 @@ SerialDevice::WaitResult Win32Device::WaitReadable() {
     if (!WaitCommEvent(m_H.comm, &events, &transfer)) {
         const DWORD code = GetLastError();
         if (code != ERROR_IO_PENDING) {
+            if (m_WakeRequested.load()) {
+                return WaitResult::Woken;  // the wake cleared the mask just before the wait
+            }
             // A wait that fails outright fails again at once: stop using the device
             // rather than spin on it.
             MarkLost("WaitCommEvent", code);
@@ -224,11 +235,16 @@ SerialDevice::WaitResult Win32Device::WaitReadable() {
         DWORD unused = 0;
         if (!GetOverlappedResult(m_H.comm, &transfer, &unused, TRUE)) {
             const DWORD failure = GetLastError();
-            if (failure != ERROR_OPERATION_ABORTED && IsGone(failure)) {
+            // Cancels are normal (a close, or Wine on a line without modem status);
+            // other failures that keep coming mean the device will not recover.
+            if (failure != ERROR_OPERATION_ABORTED &&
+                (IsGone(failure) || ++m_FailedWaits >= kFailedWaitsLimit)) {
                 MarkLost("WaitCommEvent", failure);
                 return WaitResult::Lost;
             }
-            events = 0;  // cancelled, or ended by the mask change: no event bits
+            events = 0;  // no event bits
+        } else {
+            m_FailedWaits = 0;
         }
         if (which != WAIT_OBJECT_0) {
             return WaitResult::Woken;
