@@ -1,8 +1,10 @@
 if(WIN32)
-  # The queue and COM names; the port's tests need a pseudo-terminal (POSIX only).
+  # The queue, COM names and the device's failed openings; the port's tests need a
+  # pseudo-terminal (POSIX only).
   add_executable(serial_tests
     ${CMAKE_CURRENT_LIST_DIR}/ReceiveQueueTest.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/win32/ComNameTest.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/win32/ComNameTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/win32/Win32DeviceTest.cpp)
   target_link_libraries(serial_tests PRIVATE vyx_serial GTest::gtest_main vyx_warnings)
   gtest_discover_tests(serial_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 120)
   # The Windows device end to end, on a COM port that Wine maps to a pseudo-terminal

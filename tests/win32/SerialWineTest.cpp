@@ -169,6 +169,39 @@ TEST_P(SerialPortOverWine, ReopeningAfterCloseWorksAndLosesNoFrameWrittenBeforeI
     EXPECT_EQ(m_Port.RunningWatchers(), 1);
 }
 
+TEST_P(SerialPortOverWine, AnOverflowReopensTheSamePortFromTheWatcher) {
+    test::TestMessageBox box;
+    m_Port.m_pAppMessageBox = &box;
+    // More than the queue holds, and nothing taken from it.
+    constexpr std::size_t kBurst = 9000;
+    const Bytes burst = Frame('B', {kBurst >> 8, kBurst & 0xFF});
+    ASSERT_EQ(m_Port.WriteComm(burst.data(), static_cast<std::uint32_t>(burst.size())),
+              burst.size());
+    ASSERT_TRUE(box.WaitForShown(1, 10s));
+    EXPECT_EQ(box.Texts().front(), "m_QueueRead FULL!");
+    box.DismissAll();
+    ASSERT_TRUE(test::Eventually([&] { return m_Port.SuccessfulOpens() == 2U; }, 10s));
+    ASSERT_TRUE(test::Eventually([&] { return m_Port.RunningWatchers() == 1; }, 10s));
+    EXPECT_EQ(m_Port.m_bConnected.load(), 1);
+    // The reopened port still talks: after whatever of the burst came late, the echo.
+    const Bytes frame = Frame('E', Text("after the overflow"));
+    ASSERT_EQ(m_Port.WriteComm(frame.data(), static_cast<std::uint32_t>(frame.size())),
+              frame.size());
+    Bytes got;
+    const bool echoed = test::Eventually(
+        [&] {
+            std::uint8_t byte = 0;
+            while (m_Port.m_QueueRead.GetByte(byte) == 1) {
+                got.push_back(byte);
+            }
+            return got.size() >= frame.size() &&
+                   Bytes(got.end() - static_cast<std::ptrdiff_t>(frame.size()), got.end()) == frame;
+        },
+        10s);
+    EXPECT_TRUE(echoed);
+    EXPECT_EQ(box.Texts().size(), 1U);
+}
+
 TEST_P(SerialPortOverWine, AnIdleWatcherWaitsWithoutWakingUp) {
     // One round trip, so the watcher is back in its wait; then a second of silence.
     const Bytes frame = Frame('E', Text("idle"));
