@@ -305,7 +305,11 @@ std::uint32_t Win32Device::BytesWaiting() {
 DWORD Win32Device::Finish(OVERLAPPED& transfer, HANDLE event, Clock::time_point deadline,
                           const char* call, bool& finished) {
     const HANDLE both[2] = {event, m_H.wake};
-    const DWORD which = WaitForMultipleObjects(2, both, FALSE, MillisLeft(deadline));
+    DWORD which = WAIT_TIMEOUT;
+    // Looped on the clock: one wait is capped, and a timed wait may end a tick early.
+    do {
+        which = WaitForMultipleObjects(2, both, FALSE, MillisLeft(deadline));
+    } while (which == WAIT_TIMEOUT && Clock::now() < deadline);
     finished = which == WAIT_OBJECT_0;
     if (!finished) {
         CancelIoEx(m_H.comm, &transfer);
