@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all deps build run test test-asan test-tsan test-asan-gui bench fuzz soak install package test-package format format-check tidy clean
+.PHONY: all deps build run test test-asan test-tsan test-asan-gui windows test-windows bench fuzz soak install package test-package format format-check tidy clean
 
 all: build
 
@@ -33,6 +33,16 @@ test-asan-gui: deps
 	@cmake --preset asan-gui >/dev/null
 	@cmake --build --preset asan-gui -j $(JOBS)
 	@ctest --preset asan-gui
+
+# The Windows programs, cross-built with mingw-w64 (statically linked) into build/windows.
+windows:
+	@scripts/install-deps windows
+	@cmake --preset windows >/dev/null
+	@cmake --build --preset windows -j $(JOBS)
+
+# The Windows build's tests under Wine, in a private prefix under build/windows.
+test-windows: windows
+	@JOBS=$(JOBS) scripts/test-windows
 
 bench: build
 	@scripts/bench

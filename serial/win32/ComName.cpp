@@ -1,0 +1,22 @@
+// COM names on Windows are the system's own: the dialog's "COMn" is the device \\.\COMn.
+
+#include <optional>
+#include <string>
+
+#include "serial/ComName.h"
+
+namespace vyx {
+
+std::optional<std::string> ResolvePortName(const std::string& name) {
+    if (name.find('\\') != std::string::npos) {
+        return name;  // already a device path, such as \\.\COM4
+    }
+    if (ComNumber(name) == 0) {
+        return std::nullopt;
+    }
+    // Through the device namespace: a plain "COM10" and above names no device for
+    // CreateFile, "\\.\COM10" does (and so does every lower number).
+    return "\\\\.\\" + name;
+}
+
+}  // namespace vyx
