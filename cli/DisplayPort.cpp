@@ -6,7 +6,6 @@
 
 #include "cli/OpenFailure.h"
 #include "cli/Output.h"
-#include "cli/StderrCapture.h"
 #include "protocol/Frame.h"
 #include "protocol/Report.h"
 #include "serial/ComName.h"
@@ -34,14 +33,6 @@ bool DrainSignal::WaitPast(std::uint64_t seen, std::chrono::steady_clock::time_p
     return m_Changed.wait_until(hold, deadline, [&] { return m_Generation != seen; });
 }
 
-namespace {
-
-std::string FirstLine(const std::string& text) {
-    return text.substr(0, text.find('\n'));
-}
-
-}  // namespace
-
 std::string DescribePort(const std::string& portName) {
     const auto device = ResolvePortName(portName);
     if (!device || *device == portName) {
@@ -62,6 +53,9 @@ DisplayPort::DisplayPort() {
     m_Port.m_hChunkNotifyWnd = &m_Signal;
     // A command waits for a count of bytes, not for a window's batch: nothing to gather.
     m_Port.m_GatherPause = std::chrono::milliseconds(0);
+    // Every failure is told once, in vyxctl's own line built from LastError(); the
+    // port's default sink would print the library's line beside it.
+    m_Port.SetDiagnosticSink([](const SerialError&) {});
 }
 
 DisplayPort::~DisplayPort() {
@@ -72,13 +66,10 @@ int DisplayPort::Open(const std::string& portName, std::uint32_t baud) {
     m_Description = DescribePort(portName);
     m_Baud = baud;
     const auto number = static_cast<std::uint16_t>(ComNumber(portName));
-    StderrCapture libraryDiagnostics;
     if (m_Port.OpenPort(portName, baud, number) == 1) {
-        return 1;  // anything the library said is passed on by the capture's destructor
+        return 1;
     }
-    const std::string libraryLine = FirstLine(libraryDiagnostics.Release());
-    const OpenFailure failure =
-        DiagnoseOpenFailure(ResolvePortName(portName).value_or(portName), libraryLine);
+    const OpenFailure failure = DescribeOpenFailure(m_Port.LastError());
     Fail("cannot open " + m_Description + ": " + failure.reason, failure.hint);
     return 0;
 }
@@ -96,10 +87,13 @@ bool DisplayPort::Send(std::span<const std::uint8_t> bytes) {
         return true;
     }
     // WriteComm gives up at its bound (twice the wire time plus a second) when the far
-    // end takes nothing more, and says itself why a write failed outright.
-    const char* why = m_Port.m_bConnected.load() != 1 ? "the port is not open"
-                      : m_Port.DeviceLost()           ? "device lost"
-                                                      : "the far end did not take them in time";
+    // end takes nothing more; a write that failed outright left its error.
+    const SerialError error = m_Port.LastError();
+    const std::string why = m_Port.m_bConnected.load() != 1 ? "the port is not open"
+                            : m_Port.DeviceLost()           ? "device lost"
+                            : error.Failed() && error.call == "write"
+                                ? error.Line()
+                                : "the far end did not take them in time";
     Fail(m_Description + ": the bytes did not all reach the port (" + std::to_string(sent) +
          " of " + std::to_string(bytes.size()) + " sent): " + why);
     return false;

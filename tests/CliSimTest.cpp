@@ -265,6 +265,18 @@ TEST(CliExitTest, AMissingDeviceExitsThreeWithAHint) {
                               "present\n");
 }
 
+// A regular file is no serial device: one line from vyxctl, none from the serial layer.
+TEST(CliExitTest, AFileThatIsNoDeviceExitsThreeInOneLine) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileBytes(dir / "notes", "x"));
+    const ProcessResult result = Vyxctl({"--port", dir / "notes", "info"});
+    EXPECT_EQ(result.exitStatus, 3);
+    EXPECT_EQ(result.err, "vyxctl: cannot open " + dir / "notes" +
+                              ": not a serial device\n"
+                              "hint: `vyxctl ports` lists the COM names and the serial devices "
+                              "present\n");
+}
+
 TEST(CliExitTest, UsageErrorsExitTwoWithTheUsageLine) {
     const std::vector<std::vector<std::string>> cases = {
         {"reboot"},
