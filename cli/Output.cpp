@@ -7,6 +7,8 @@
 #include <optional>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "cli/ExitStatus.h"
 #include "protocol/Report.h"
 #include "resources/Lists.h"
@@ -15,14 +17,16 @@ namespace vyx::cli {
 
 namespace {
 
-std::string JsonName(std::span<const std::string_view> entries, std::uint8_t code) {
+using Json = nlohmann::ordered_json;
+
+// The list entry a code names, or null for a code beyond the list.
+Json EntryName(std::span<const std::string_view> entries, std::uint8_t code) {
     const auto entry = resources::EntryAt(entries, code);
-    return entry ? JsonString(std::string(*entry)) : "null";
+    return entry ? Json(std::string(*entry)) : Json(nullptr);
 }
 
-std::string JsonBaudRate(std::uint8_t code) {
-    return code < resources::kBaudRates.size() ? std::to_string(resources::kBaudRates[code])
-                                               : "null";
+Json BaudRateBps(std::uint8_t code) {
+    return code < resources::kBaudRates.size() ? Json(resources::kBaudRates[code]) : Json(nullptr);
 }
 
 }  // namespace
@@ -31,38 +35,21 @@ std::string ReportText(std::span<const std::uint8_t> reply) {
     return protocol::BuildInformationReport(reply, protocol::SystemCodePage()) + "\n";
 }
 
-std::string JsonString(const std::string& utf8) {
-    std::string out = "\"";
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(byte));
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 std::string InformationJson(std::span<const std::uint8_t> reply) {
     const protocol::InformationFields fields =
         protocol::ParseInformation(reply, protocol::SystemCodePage());
-    std::string json = "{\"version\": " + JsonString(fields.version);
-    json += ", \"command_set\": " + std::to_string(fields.commandSet);
-    json += ", \"default_font\": " + std::to_string(fields.defaultFont);
-    json += ", \"language\": " + std::to_string(fields.language);
-    json += ", \"baud_rate\": " + std::to_string(fields.baudRate);
-    json += ", \"command_set_name\": " + JsonName(resources::kCommandSetEntries, fields.commandSet);
-    json +=
-        ", \"default_font_name\": " + JsonName(resources::kDefaultFontEntries, fields.defaultFont);
-    json += ", \"language_name\": " + JsonName(resources::kLanguageEntries, fields.language);
-    json += ", \"baud_rate_bps\": " + JsonBaudRate(fields.baudRate);
-    return json + "}\n";
+    Json json;
+    json["version"] = fields.version;
+    json["command_set"] = fields.commandSet;
+    json["default_font"] = fields.defaultFont;
+    json["language"] = fields.language;
+    json["baud_rate"] = fields.baudRate;
+    json["command_set_name"] = EntryName(resources::kCommandSetEntries, fields.commandSet);
+    json["default_font_name"] = EntryName(resources::kDefaultFontEntries, fields.defaultFont);
+    json["language_name"] = EntryName(resources::kLanguageEntries, fields.language);
+    json["baud_rate_bps"] = BaudRateBps(fields.baudRate);
+    // Invalid UTF-8 would make dump() throw: such a byte becomes U+FFFD instead.
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 int FinishStandardOutput(int status) {

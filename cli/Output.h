@@ -13,10 +13,6 @@ std::string ReportText(std::span<const std::uint8_t> reply);
 // list entry each code names (or null).
 std::string InformationJson(std::span<const std::uint8_t> reply);
 
-// A JSON string literal: quotes, backslashes and control characters escaped; other
-// UTF-8 passes through.
-std::string JsonString(const std::string& utf8);
-
 // Flushes standard output; when that or any earlier write to it failed, tells so on
 // standard error. Returns `status`, or kExitOutputError for a failed output when
 // `status` was success (a command's own failure status stands).

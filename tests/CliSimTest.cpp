@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <algorithm>
 #include <filesystem>
@@ -71,11 +72,11 @@ TEST_F(CliSimTest, SettingsTakeAndShowInTheJson) {
     const ProcessResult json = At(sim, {"--baud", "57600", "info", "--json"});
     EXPECT_EQ(json.exitStatus, 0) << json.err;
     EXPECT_EQ(
-        json.out,
-        R"j({"version": "V1.0", "command_set": 1, "default_font": 17, "language": 1, )j"
-        R"j("baud_rate": 3, "command_set_name": "EPSON POS D101", "default_font_name": )j"
-        R"j("Russian(Windows-1251)", "language_name": "(FR) France", "baud_rate_bps": 57600})j"
-        "\n");
+        nlohmann::ordered_json::parse(json.out),
+        nlohmann::ordered_json::parse(
+            R"j({"version": "V1.0", "command_set": 1, "default_font": 17, "language": 1, )j"
+            R"j("baud_rate": 3, "command_set_name": "EPSON POS D101", "default_font_name": )j"
+            R"j("Russian(Windows-1251)", "language_name": "(FR) France", "baud_rate_bps": 57600})j"));
     // At the old rate the display no longer answers.
     EXPECT_EQ(At(sim, {"info", "--timeout", "0.2"}).exitStatus, 4);
 }

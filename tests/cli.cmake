@@ -5,7 +5,9 @@ add_executable(cli_tests
   ${CMAKE_CURRENT_LIST_DIR}/CliPtyTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliSimTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliTextEncodingTest.cpp)
-target_link_libraries(cli_tests PRIVATE vyx_test_support GTest::gtest_main vyx_warnings)
+find_package(nlohmann_json 3.11 CONFIG REQUIRED)
+target_link_libraries(cli_tests PRIVATE
+  vyx_test_support nlohmann_json::nlohmann_json GTest::gtest_main vyx_warnings)
 target_compile_definitions(cli_tests PRIVATE
   VYXCTL_PATH="$<TARGET_FILE:vyxctl>"
   VYX_SIM_PATH="$<TARGET_FILE:vyx-display-sim>")
