@@ -29,7 +29,8 @@ struct RecordOutcome {
 // Opens an existing `path` for reading and writing (never creates, never truncates),
 // holds it exclusively while open, writes the record at offset 0 and closes it. A file
 // another program holds with flock or with a POSIX record lock (fcntl, lockf) is not
-// opened. Implemented per platform (protocol/posix/RecordFile.cpp).
+// opened; on Windows the file is opened without sharing, so one that another program has
+// open at all is not. Implemented per platform (protocol/posix/, protocol/win32/).
 RecordOutcome WriteRecordFile(const std::string& path,
                               const std::array<std::uint8_t, kRecordLength>& record);
 
@@ -41,12 +42,14 @@ RecordWrite WriteDownloadRecord(const std::string& path,
 // Where the started tool's standard output and error go.
 enum class ToolOutput {
     Inherited,  // ours, as the dialog starts it
-    Discarded,  // /dev/null: a caller capturing our output does not wait for the tool
+    Discarded,  // /dev/null (NUL): a caller capturing our output does not wait for the tool
 };
 
 // Starts `program` (looked up through PATH, never the current directory unless PATH
 // names it) without arguments and without a shell; does not wait for it, and reaps it
-// when it ends so that it leaves no zombie. Returns true when the child was started.
+// when it ends so that it leaves no zombie. On Windows it is started as WinExec would:
+// by the system's search order (the program's folder and the current one before PATH),
+// shown. Returns true when the child was started.
 // When it was not, the reason goes to `error`, or to standard error when that is nullptr.
 bool StartProgram(const std::string& program, std::string* error = nullptr,
                   ToolOutput output = ToolOutput::Inherited);

@@ -1,8 +1,6 @@
 #pragma once
 
 #include <gtest/gtest.h>
-#include <stdlib.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -13,10 +11,11 @@
 
 #include "app/VYX_UtilityDlg.h"
 #include "resources/ControlIds.h"
+#include "serial/ComName.h"
 #include "serial/SerialPort.h"
 #include "tests/support/FakeDevice.h"
 #include "tests/support/FakeWindow.h"
-#include "tests/support/PtyPair.h"
+#include "tests/support/TestEnvironment.h"
 
 namespace vyx::test {
 
@@ -27,13 +26,7 @@ using Bytes = std::vector<std::uint8_t>;
 // A temporary directory, removed with everything in it.
 class TempDir {
   public:
-    TempDir() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "vyx-dialog-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) != nullptr) {
-            m_Path = pattern;
-        }
-    }
+    TempDir() : m_Path(MakeTempDir()) {}
     ~TempDir() {
         std::error_code ec;
         std::filesystem::remove_all(m_Path, ec);
@@ -46,18 +39,17 @@ class TempDir {
     std::filesystem::path m_Path;
 };
 
-// The dialog on a fake window, initialised, with a device behind COM1 (a link in a
-// temporary folder named by VYX_PORTS_DIR) on which the test plays the display.
-// DialogFixture uses a FakeLine; DialogPtyFixture a pseudo-terminal, for the tests that
-// need the real serial layer or a real device another process can open.
+// The dialog on a fake window, initialised, with a device behind COM1 (on POSIX a link
+// in a temporary folder named by VYX_PORTS_DIR) on which the test plays the display.
+// DialogFixture uses a FakeLine; DialogPtyFixture (POSIX only) a pseudo-terminal, for
+// the tests that need the real serial layer or a real device another process can open.
 class DialogFixtureBase : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_FALSE(m_Ports.Path().empty());
-        std::filesystem::create_symlink(LinkTarget(), m_Ports.Path() / "COM1");
-        ::setenv("VYX_PORTS_DIR", m_Ports.Path().c_str(), 1);
+        ASSERT_TRUE(MapComPort(m_Ports.Path(), "COM1", LinkTarget()));
         // Text goes out in the system's code page: the same on every machine here.
-        ::setenv("VYX_CODEPAGE", "1252", 1);
+        SetVariable("VYX_CODEPAGE", "1252");
         m_Dlg = std::make_unique<app::CVYX_UtilityDlg>(m_Fake);
         UseDevice(m_Dlg->m_Comm);
         m_Fake.Attach(m_Dlg.get());
@@ -67,11 +59,11 @@ class DialogFixtureBase : public ::testing::Test {
         m_Fake.OnMessageBox(nullptr);
         m_Dlg.reset();
         m_Fake.Attach(nullptr);
-        ::unsetenv("VYX_PORTS_DIR");
-        ::unsetenv("VYX_CODEPAGE");
+        UnmapComPorts();
+        SetVariable("VYX_CODEPAGE", nullptr);
     }
 
-    // What COM1's link points at.
+    // What COM1's link points at (POSIX).
     virtual std::string LinkTarget() = 0;
     // Sets the dialog's port up for the device, before anything is opened.
     virtual void UseDevice(SerialPort& port) = 0;
@@ -100,34 +92,18 @@ class DialogFixtureBase : public ::testing::Test {
 // test says, and every call on the device is checked against its contract.
 class DialogFixture : public DialogFixtureBase {
   protected:
-    void SetUp() override {
-        m_Line.SetPath((m_Ports.Path() / "COM1").string());
-        DialogFixtureBase::SetUp();
-    }
     // COM1 resolves to its link; the line is known by that path, the target is never opened.
     std::string LinkTarget() override { return "fake-serial-line"; }
-    void UseDevice(SerialPort& port) override { port.SetDeviceOpener(m_Line.Opener()); }
+    void UseDevice(SerialPort& port) override {
+        m_Line.SetPath(ResolvePortName("COM1").value_or("COM1"));
+        port.SetDeviceOpener(m_Line.Opener());
+    }
     // Writes are done when WriteComm returns; the timeout only guards a test that is wrong.
     Bytes Line(std::size_t count) override { return m_Line.TakeWritten(count, 3s); }
     Bytes QueuedNothingMore() override { return m_Line.TakeWritten(); }
 
     // Its devices share the line's state, so they may outlive it while the port closes.
     FakeLine m_Line;
-};
-
-// COM1 is a pseudo-terminal; the test plays the display on its master.
-class DialogPtyFixture : public DialogFixtureBase {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_Pty.ok());
-        DialogFixtureBase::SetUp();
-    }
-    std::string LinkTarget() override { return m_Pty.SlavePath(); }
-    void UseDevice(SerialPort&) override {}  // the platform's device
-    Bytes Line(std::size_t count) override { return m_Pty.Read(count, 3s); }
-    Bytes QueuedNothingMore() override { return m_Pty.ReadUntilQuiet(100ms, 1s); }
-
-    PtyPair m_Pty;
 };
 
 }  // namespace vyx::test

@@ -205,7 +205,7 @@ TEST_F(DialogInformationTest, CloseAndReopenKeepTheWaitAndTheBytes) {
 
 // The edit boxes go out, and the version comes back, in the system's code page.
 TEST_F(DialogInformationTest, TextAndReportFollowTheSystemCodePage) {
-    ::setenv("VYX_CODEPAGE", "1251", 1);
+    SetVariable("VYX_CODEPAGE", "1251");
     OpenCom1();
     m_Fake.Type(res::IDC_LINE1, "\xD0\x9F\xD1\x80\xD0\xB8\xD0\xB2\xD0\xB5\xD1\x82");  // Привет
     m_Fake.Type(res::IDC_LINE2, "\xD0\x96\xC3\xA9");                                  // Жé

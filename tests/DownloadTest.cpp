@@ -16,7 +16,7 @@
 #include <thread>
 
 #include "protocol/Download.h"
-#include "tests/DialogTestFixture.h"
+#include "tests/posix/DialogPtyFixture.h"
 
 namespace vyx::test {
 namespace {

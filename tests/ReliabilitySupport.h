@@ -10,7 +10,7 @@
 #include <string>
 #include <thread>
 
-#include "tests/DialogTestFixture.h"
+#include "tests/posix/DialogPtyFixture.h"
 #include "tests/support/SerialFakes.h"
 
 namespace vyx::test {

@@ -8,8 +8,19 @@ add_executable(dialog_tests
   ${CMAKE_CURRENT_LIST_DIR}/DialogTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DialogTestCommands.cpp
   ${CMAKE_CURRENT_LIST_DIR}/DialogTestInformation.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/DialogNavigationTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/DownloadTest.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/DialogNavigationTest.cpp)
 target_link_libraries(dialog_tests PRIVATE
-  vyx_fake_window vyx_dialog vyx_fake_device vyx_test_support GTest::gtest_main vyx_warnings)
+  vyx_fake_window vyx_dialog vyx_fake_device vyx_test_environment GTest::gtest_main vyx_warnings)
+if(WIN32)
+  # The hand-off's Windows parts: the record file and a real child process.
+  target_sources(dialog_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/win32/DownloadTest.cpp)
+  add_executable(vyx_stand_in_tool ${CMAKE_CURRENT_LIST_DIR}/win32/StandInTool.cpp)
+  add_dependencies(dialog_tests vyx_stand_in_tool)
+  target_compile_definitions(dialog_tests PRIVATE
+    VYX_STAND_IN_TOOL="$<TARGET_FILE:vyx_stand_in_tool>")
+else()
+  # The hand-off on a pseudo-terminal, with a stand-in tool run by the shell.
+  target_sources(dialog_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR}/DownloadTest.cpp)
+  target_link_libraries(dialog_tests PRIVATE vyx_test_support)
+endif()
 gtest_discover_tests(dialog_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 60)

@@ -8,8 +8,10 @@
 namespace vyx {
 
 std::optional<std::string> ResolvePortName(const std::string& name) {
-    if (name.find('\\') != std::string::npos) {
-        return name;  // already a device path, such as \\.\COM4
+    // Already a device path, such as \\.\COM4 or //./COM4: Windows takes either
+    // separator.
+    if (name.find_first_of("\\/") != std::string::npos) {
+        return name;
     }
     if (ComNumber(name) == 0) {
         return std::nullopt;

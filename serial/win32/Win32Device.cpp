@@ -10,6 +10,7 @@
 #include <mutex>
 #include <shared_mutex>
 #include <string>
+#include <string_view>
 
 #include "serial/SerialDevice.h"
 
@@ -41,8 +42,29 @@ std::string SystemMessage(DWORD code) {
     return message + " (error " + std::to_string(code) + ")";
 }
 
-void Report(const char* call, const std::string& path, DWORD code) {
-    PrintDiagnostic(call, path, SystemMessage(code));
+// The kind of a failure at opening or later. Access denied and a sharing violation
+// mean another opener holds the port only where CreateFile meets them: later, the same
+// codes come from a device that went away (see IsGone).
+SerialError::Kind KindOfCode(const char* call, DWORD code) {
+    switch (code) {
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+        case ERROR_BAD_NETPATH:
+        case ERROR_INVALID_NAME:
+        case ERROR_DEV_NOT_EXIST:
+        case ERROR_NOT_READY:
+            return SerialError::Kind::NoDevice;
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+            return std::string_view(call) == "CreateFile" ? SerialError::Kind::Busy
+                                                          : SerialError::Kind::Other;
+        default:
+            return SerialError::Kind::Other;
+    }
+}
+
+SerialError CodeError(const char* call, const std::string& path, DWORD code) {
+    return {KindOfCode(call, code), call, path, static_cast<int>(code), SystemMessage(code)};
 }
 
 // Codes with which a removed adapter or a closed far end fails every later call.
@@ -99,8 +121,8 @@ class Win32Device final : public SerialDevice {
         HANDLE write = nullptr;  // the window's WriteFile
     };
 
-    Win32Device(std::string path, std::uint32_t rate, const Handles& handles)
-        : m_Path(std::move(path)), m_Rate(rate), m_H(handles) {}
+    Win32Device(std::string path, std::uint32_t rate, const Handles& handles, ErrorReport report)
+        : m_Path(std::move(path)), m_Rate(rate), m_Report(std::move(report)), m_H(handles) {}
     ~Win32Device() override { Close(); }
     Win32Device(const Win32Device&) = delete;
     Win32Device& operator=(const Win32Device&) = delete;
@@ -137,6 +159,7 @@ class Win32Device final : public SerialDevice {
 
     const std::string m_Path;
     const std::uint32_t m_Rate;
+    const ErrorReport m_Report;  // called from any thread; the port's report is made for that
 
     // The handles stay valid while any operation holds m_UseLock shared; Close takes it
     // exclusively, so a write under way (woken first) never sees a released handle.
@@ -157,7 +180,8 @@ class Win32Device final : public SerialDevice {
 void Win32Device::MarkLost(const char* call, DWORD code) {
     // Reported once per opening; later calls stay quiet.
     if (!m_Lost.exchange(true)) {
-        PrintDiagnostic(call, m_Path, "device lost (" + SystemMessage(code) + ")");
+        m_Report({SerialError::Kind::Lost, call, m_Path, static_cast<int>(code),
+                  "device lost (" + SystemMessage(code) + ")"});
     }
 }
 
@@ -165,7 +189,7 @@ void Win32Device::Failed(const char* call, DWORD code) {
     if (IsGone(code)) {
         MarkLost(call, code);
     } else if (!m_Lost.load()) {
-        Report(call, m_Path, code);
+        m_Report(CodeError(call, m_Path, code));
     }
 }
 
@@ -178,7 +202,7 @@ bool Win32Device::PrepareWait() {
         return true;  // closing: the watcher leaves at its loop test
     }
     if (!SetCommMask(m_H.comm, EV_RXCHAR)) {
-        Report("SetCommMask", m_Path, GetLastError());
+        m_Report(CodeError("SetCommMask", m_Path, GetLastError()));
         return false;
     }
     return true;
@@ -425,7 +449,15 @@ void CloseAll(const Win32Device::Handles& h) {
 
 // Reads the line state, changes the display's members and writes it back; false with
 // a diagnostic when the device refuses it.
-bool ConfigureLine(HANDLE comm, const std::string& path, std::uint32_t baudRate) {
+bool ConfigureLine(HANDLE comm, const std::string& path, std::uint32_t baudRate,
+                   const SerialDevice::ErrorReport& report) {
+    // Every refusal of the line state is a bad setting, whatever code the driver gives.
+    auto refused = [&](const char* call, DWORD code) {
+        SerialError error = CodeError(call, path, code);
+        error.kind = SerialError::Kind::BadSetting;
+        report(error);
+        return false;
+    };
     DCB dcb{};
     dcb.DCBlength = sizeof dcb;
     if (!GetCommState(comm, &dcb)) {
@@ -439,27 +471,24 @@ bool ConfigureLine(HANDLE comm, const std::string& path, std::uint32_t baudRate)
     if (!SetCommState(comm, &dcb)) {
         const DWORD code = GetLastError();
         if (code != ERROR_INVALID_PARAMETER) {
-            Report("SetCommState", path, code);
-            return false;
+            return refused("SetCommState", code);
         }
         // Some drivers refuse equal XON and XOFF characters even with XON/XOFF off;
         // with both directions off the characters are never used, so keep the device's.
         dcb.XonChar = reported.XonChar;
         dcb.XoffChar = reported.XoffChar;
         if (!SetCommState(comm, &dcb)) {
-            Report("SetCommState", path, GetLastError());
-            return false;
+            return refused("SetCommState", GetLastError());
         }
     }
     DCB got{};
     got.DCBlength = sizeof got;
     if (!GetCommState(comm, &got)) {
-        Report("GetCommState", path, GetLastError());
-        return false;
+        return refused("GetCommState", GetLastError());
     }
     if (!LineStateTaken(dcb, got)) {
-        PrintDiagnostic("SetCommState", path,
-                        "line state not taken at " + std::to_string(baudRate) + " baud");
+        report({SerialError::Kind::BadSetting, "SetCommState", path, 0,
+                "line state not taken at " + std::to_string(baudRate) + " baud"});
         return false;
     }
     return true;
@@ -467,9 +496,10 @@ bool ConfigureLine(HANDLE comm, const std::string& path, std::uint32_t baudRate)
 
 }  // namespace
 
-std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path, std::uint32_t baudRate) {
+std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path, std::uint32_t baudRate,
+                                                 ErrorReport report) {
     if (baudRate == 0) {
-        PrintDiagnostic("SetCommState", path, "unsupported baud rate 0");
+        report({SerialError::Kind::BadSetting, "SetCommState", path, 0, "unsupported baud rate 0"});
         return nullptr;
     }
     Win32Device::Handles h;
@@ -478,16 +508,18 @@ std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path, std::u
     h.comm = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
                          FILE_FLAG_OVERLAPPED, nullptr);
     if (h.comm == INVALID_HANDLE_VALUE) {
-        Report("CreateFile", path, GetLastError());
+        report(CodeError("CreateFile", path, GetLastError()));
         return nullptr;
     }
-    auto fail = [&](const char* call, DWORD code) -> std::shared_ptr<SerialDevice> {
-        Report(call, path, code);
+    auto fail = [&](SerialError error) -> std::shared_ptr<SerialDevice> {
+        report(error);
         CloseAll(h);
         return nullptr;
     };
     if (GetFileType(h.comm) != FILE_TYPE_CHAR) {
-        return fail("GetFileType", ERROR_BAD_DEVICE);
+        SerialError error = CodeError("GetFileType", path, ERROR_BAD_DEVICE);
+        error.kind = SerialError::Kind::NotASerialDevice;
+        return fail(error);
     }
     // The queue sizes are a request the driver may round or ignore.
     SetCommMask(h.comm, EV_RXCHAR);
@@ -498,9 +530,13 @@ std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path, std::u
     // (Write bounds them). Without these a read could wait for bytes: not optional.
     COMMTIMEOUTS timeouts{MAXDWORD, 0, 0, 0, 0};
     if (!SetCommTimeouts(h.comm, &timeouts)) {
-        return fail("SetCommTimeouts", GetLastError());
+        // The first call that only a serial driver answers: a character device that
+        // refuses it (NUL, a console, a printer) is no port.
+        SerialError error = CodeError("SetCommTimeouts", path, GetLastError());
+        error.kind = SerialError::Kind::NotASerialDevice;
+        return fail(error);
     }
-    if (!ConfigureLine(h.comm, path, baudRate)) {
+    if (!ConfigureLine(h.comm, path, baudRate, report)) {
         CloseAll(h);
         return nullptr;
     }
@@ -509,9 +545,9 @@ std::shared_ptr<SerialDevice> SerialDevice::Open(const std::string& path, std::u
     h.read = NewEvent();
     h.write = NewEvent();
     if (h.wake == nullptr || h.wait == nullptr || h.read == nullptr || h.write == nullptr) {
-        return fail("CreateEvent", GetLastError());
+        return fail(CodeError("CreateEvent", path, GetLastError()));
     }
-    return std::make_shared<Win32Device>(path, baudRate, h);
+    return std::make_shared<Win32Device>(path, baudRate, h, std::move(report));
 }
 
 }  // namespace vyx

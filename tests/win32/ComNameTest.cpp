@@ -23,6 +23,7 @@ TEST(ComNameWin32Test, ResolvesToTheDeviceNamespace) {
         // A device path is taken as it is.
         {"\\\\.\\COM7", "\\\\.\\COM7"},
         {"\\\\?\\GLOBALROOT\\Device\\Serial0", "\\\\?\\GLOBALROOT\\Device\\Serial0"},
+        {"//./COM7", "//./COM7"},
         // Not a name the dialog builds: no device.
         {"COM0", std::nullopt},
         {"COM04", std::nullopt},

@@ -227,7 +227,10 @@ class Win32DeviceOverWine : public ::testing::Test {
     void SetUp() override {
         const auto path = ResolvePortName(PortName());
         ASSERT_TRUE(path.has_value());
-        m_Device = SerialDevice::Open(*path, 115200);
+        m_Device = SerialDevice::Open(*path, 115200, [this](const SerialError& error) {
+            const std::lock_guard lock(m_ErrorsLock);
+            m_Errors.push_back(error);
+        });
         ASSERT_NE(m_Device, nullptr);
         ASSERT_TRUE(m_Device->PrepareWait());
         // The far end may still be silent from an earlier test: go on once it answers.
@@ -278,6 +281,9 @@ class Win32DeviceOverWine : public ::testing::Test {
                bytes.size();
     }
 
+    // Before the device: they outlive it, whose report they are.
+    std::mutex m_ErrorsLock;  // reports come from the watcher and the writer too
+    std::vector<SerialError> m_Errors;
     std::shared_ptr<SerialDevice> m_Device;
     SerialDevice::WaitResult m_LastWait = SerialDevice::WaitResult::Woken;
 };
@@ -325,6 +331,10 @@ TEST_F(Win32DeviceOverWine, AHungUpFarEndIsALostDevice) {
     EXPECT_EQ(m_LastWait, SerialDevice::WaitResult::Lost);
     EXPECT_TRUE(m_Device->Lost());
     EXPECT_EQ(m_Device->Write(hangUp.data(), static_cast<std::uint32_t>(hangUp.size()), 1s), 0U);
+    // Told once, as a loss, whatever the later calls met.
+    const std::lock_guard lock(m_ErrorsLock);
+    ASSERT_EQ(m_Errors.size(), 1U);
+    EXPECT_EQ(m_Errors[0].kind, SerialError::Kind::Lost) << m_Errors[0].Line();
 }
 
 }  // namespace
