@@ -293,7 +293,9 @@ int AfterProbe(const Invocation& invocation, std::uint32_t rate, std::size_t wro
         const Step blank = Step::Send(BlankTextFrame());
         return OpenSession(invocation, rate).Run(std::span(&blank, 1)).Status();
     }
-    if (wrongRates > 0) {
+    // Advice for a person, shown where the progress is: a script reading standard error
+    // gets failures only.
+    if (wrongRates > 0 && (StderrIsTerminal() || invocation.verbose)) {
         std::cerr << "vyxctl: the queries sent at " << wrongRates
                   << (wrongRates == 1 ? " other rate" : " other rates")
                   << " may show as stray characters on the display; `vyxctl --baud " << rate

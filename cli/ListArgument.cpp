@@ -131,9 +131,11 @@ ListLookup LookUpListArgument(const ListInfo& list, std::string_view argument) {
     if (typed.empty() || (number && typed.starts_with("0x"))) {
         return lookup;
     }
-    if (const int full = resources::FindEntry(list.entries, argument); full >= 0) {
-        lookup.index = full;
-        return lookup;
+    for (std::size_t i = 0; i < list.entries.size(); ++i) {
+        if (Lower(Trimmed(list.entries[i])) == typed) {
+            lookup.index = static_cast<int>(i);
+            return lookup;
+        }
     }
     for (std::size_t i = 0; i < list.entries.size(); ++i) {
         const auto forms = ShortForms(list, i);

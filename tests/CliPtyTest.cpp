@@ -103,7 +103,7 @@ TEST_F(CliPtyTest, EachCommandSendsExactlyTheDialogsBytes) {
 }
 
 TEST_F(CliPtyTest, InfoPrintsTheReportOnceTwentyTwoBytesAreIn) {
-    Start({"info"});
+    Start({"info", "--report"});
     ASSERT_EQ(Received(5), kQuery);
     // Sent in two writes; 25 bytes in all, of which the report uses positions 3 to 18.
     auto reply = Reply(std::string("V1.") + '\0' + "0", 0x01, 0x1F, 0x0A, 0xC3);
@@ -283,9 +283,14 @@ TEST_F(CliPtyTest, OnlyAValidInformationFrameIsAReply) {
     const std::vector<std::uint8_t> tail(good.end() - 9, good.end());
     const std::string report = ReportOf("V2.0", " 3", " 0", " 0", " 0");
     const ReplyCase cases[] = {
-        {"leftover tail first", {"info"}, Concat({tail, good}), 0, report, ""},
-        {"noise with STX first", {"info"}, Concat({Hex("02 02 7F"), good}), 0, report, ""},
-        {"bad check first", {"info"}, Concat({badCheck, good}), 0, report, ""},
+        {"leftover tail first", {"info", "--report"}, Concat({tail, good}), 0, report, ""},
+        {"noise with STX first",
+         {"info", "--report"},
+         Concat({Hex("02 02 7F"), good}),
+         0,
+         report,
+         ""},
+        {"bad check first", {"info", "--report"}, Concat({badCheck, good}), 0, report, ""},
         {"verify after a leftover tail",
          {"command-set", "3", "--verify"},
          Concat({tail, good}),

@@ -55,7 +55,7 @@ class CliSimTest : public ::testing::Test {
 TEST_F(CliSimTest, InfoPrintsTheDisplaysReport) {
     Simulator sim({"--no-pacing", "--fw-version", "VYX 2.05b"});
     ASSERT_TRUE(sim.Started());
-    const ProcessResult result = At(sim, {"info"});
+    const ProcessResult result = At(sim, {"info", "--report"});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.out, ReportOf("VYX 2.05b", " 0", " 0", " 0", " 0"));
 }
