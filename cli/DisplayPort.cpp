@@ -35,7 +35,8 @@ std::chrono::microseconds LocalTimeOfDay() {
 
 }  // namespace
 
-bool DrainSignal::PostMessage(std::uint32_t message, std::uint64_t, std::int64_t) {
+bool DrainSignal::PostMessage(std::uint32_t message, std::uint64_t /*wParam*/,
+                              std::int64_t /*lParam*/) {
     if (message == WM_COMM_READ || message == WM_COMM_CHUNK || message == WM_COMM_LOST) {
         {
             std::lock_guard<std::mutex> hold(m_Lock);

@@ -102,8 +102,8 @@ std::span<const ListInfo> Lists() {
 }
 
 const ListInfo* FindList(std::string_view name) {
-    const auto it = std::find_if(kLists.begin(), kLists.end(),
-                                 [&](const ListInfo& list) { return list.name == name; });
+    const auto* const it = std::find_if(kLists.begin(), kLists.end(),
+                                        [&](const ListInfo& list) { return list.name == name; });
     return it == kLists.end() ? nullptr : &*it;
 }
 
