@@ -203,10 +203,13 @@ class Parser {
 
     void AddDisplayCommands() {
         CLI::App* info = AddCommand(
-            "info", "ask the display for its information and print the report", Command::Info);
-        info->add_flag("--json", m_Invocation.json, "print one JSON object instead");
+            "info", "ask the display for its information and print it, one line per field",
+            Command::Info);
+        CLI::Option* json =
+            info->add_flag("--json", m_Invocation.json, "print one JSON object instead");
         info->add_flag("--report", m_Invocation.report,
-                       "print the report text as the dialog shows it instead");
+                       "print the report text as the dialog shows it instead")
+            ->excludes(json);
         AddTimeout(info, m_Raw.timeoutSeconds, "seconds to wait for the reply (fractions allowed)")
             ->capture_default_str();
 
