@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "cli/ExitStatus.h"
+#include "cli/Formatting.h"
+#include "cli/ListArgument.h"
 #include "cli/LocaleText.h"
 #include "cli/Output.h"
 #include "cli/Ports.h"
@@ -58,6 +60,15 @@ int Failure(const SessionResult& session, std::chrono::microseconds timeout) {
     return kExitNoReply;
 }
 
+Session OpenSession(const Invocation& invocation, std::uint32_t baud) {
+    return {invocation.port, baud,
+            SessionOptions{invocation.dryRun, invocation.verbose, invocation.trace}};
+}
+
+Session OpenSession(const Invocation& invocation) {
+    return OpenSession(invocation, invocation.baud);
+}
+
 // The setting frame of a command and the reply position its value comes back at.
 struct Setting {
     std::size_t (*build)(std::span<std::uint8_t>, int);
@@ -102,11 +113,18 @@ int RunSetting(const Invocation& invocation) {
     if (invocation.verify) {
         steps.push_back(Step::Query(invocation.timeout));
     }
-    const SessionResult session = Session(invocation.port, invocation.baud).Run(steps);
+    const SessionResult session = OpenSession(invocation).Run(steps);
     if (session.Status() != kExitOk) {
         return Failure(session, invocation.timeout);
     }
+    if (session.dryRun) {
+        return kExitOk;
+    }
     if (!invocation.verify) {
+        // --verify says "verified: ..." instead, as it always has.
+        if (!invocation.quiet) {
+            std::cout << DescribeFrame(sent) << '\n';
+        }
         return kExitOk;
     }
     // The data byte of a one-byte setting frame, after its mask, is what comes back.
@@ -123,31 +141,41 @@ int RunSetting(const Invocation& invocation) {
 
 int RunInfo(const Invocation& invocation) {
     const Step query = Step::Query(invocation.timeout);
-    const SessionResult session =
-        Session(invocation.port, invocation.baud).Run(std::span(&query, 1));
+    const SessionResult session = OpenSession(invocation).Run(std::span(&query, 1));
     if (session.Status() != kExitOk) {
         return Failure(session, invocation.timeout);
     }
+    if (session.dryRun) {
+        return kExitOk;
+    }
     const auto& frame = session.steps.back().reply.frame;
-    std::cout << (invocation.json ? InformationJson(frame) : ReportText(frame));
+    std::cout << (invocation.json     ? InformationJson(frame)
+                  : invocation.report ? ReportText(frame)
+                                      : InformationText(frame, protocol::SystemCodePage()));
     return kExitOk;
 }
 
 // A command that only sends: one frame (or the raw cell test), nothing to report.
 int RunSend(const Invocation& invocation, std::span<const std::uint8_t> bytes) {
     const Step send = Step::Send(bytes);
-    return Session(invocation.port, invocation.baud).Run(std::span(&send, 1)).Status();
+    return OpenSession(invocation).Run(std::span(&send, 1)).Status();
 }
 
 int RunText(const Invocation& invocation) {
     // The lines are encoded once the code page is known: with --encoding auto, from the
     // font set the display reports in the same opening.
-    const auto build = [&invocation](std::span<const StepResult> done) {
+    TextEncoding encoding = invocation.encoding;
+    if (invocation.dryRun && encoding.kind == TextEncoding::Kind::Auto) {
+        std::cerr << "vyxctl: dry run: the display's font set is not asked; the lines are "
+                     "encoded for the system's code page\n";
+        encoding.kind = TextEncoding::Kind::System;
+    }
+    const auto build = [&invocation, encoding](std::span<const StepResult> done) {
         std::span<const std::uint8_t> reply;
         if (!done.empty()) {
             reply = done.back().reply.frame;
         }
-        const protocol::CodePage page = CodePageForText(invocation.encoding, reply, std::cerr);
+        const protocol::CodePage page = CodePageForText(encoding, reply, std::cerr);
         TxBuffer frame{};
         const std::size_t length = protocol::BuildTextFrame(
             frame, EncodeLineTelling(ArgumentToUtf8(invocation.line1), page, 1, std::cerr),
@@ -160,7 +188,7 @@ int RunText(const Invocation& invocation) {
         steps.push_back(Step::Query(invocation.timeout));
     }
     steps.push_back(Step::SendBuilt(build));
-    const SessionResult session = Session(invocation.port, invocation.baud).Run(steps);
+    const SessionResult session = OpenSession(invocation).Run(steps);
     return session.Status() == kExitOk ? kExitOk : Failure(session, invocation.timeout);
 }
 
@@ -212,8 +240,9 @@ int RunDownload(const Invocation& invocation) {
     TxBuffer frame{};
     const std::size_t length = protocol::BuildDownloadModeFrame(frame);
     // The session closes the port before the hand-off: the tool needs it.
-    if (const int status = RunSend(invocation, std::span(frame).first(length)); status != kExitOk) {
-        return status;
+    if (const int status = RunSend(invocation, std::span(frame).first(length));
+        status != kExitOk || invocation.dryRun) {
+        return status;  // a dry run writes no record and starts no tool
     }
     bool startTool = true;
     const int recordStatus = WriteConfigData(invocation.comNumber, startTool);
@@ -248,12 +277,40 @@ std::chrono::microseconds ProbeWait(std::uint32_t rate) {
     return std::chrono::microseconds(kWireBytes * kBitsPerByte * 1'000'000 / rate) + kMargin;
 }
 
+// The text frame of two blank lines: what `vyxctl text "" ""` sends.
+std::vector<std::uint8_t> BlankTextFrame() {
+    TxBuffer frame{};
+    const std::array<std::uint8_t, protocol::kLineLength> blank =
+        protocol::EncodeTextLine("", protocol::SystemCodePage());
+    const std::size_t length = protocol::BuildTextFrame(frame, blank, blank);
+    return {frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(length)};
+}
+
+// After a probe that found the rate: queries sent at other rates reach the display as
+// garbage, which it may show as characters. --clear blanks the lines at the rate found.
+int AfterProbe(const Invocation& invocation, std::uint32_t rate, std::size_t wrongRates) {
+    if (invocation.clear) {
+        const Step blank = Step::Send(BlankTextFrame());
+        return OpenSession(invocation, rate).Run(std::span(&blank, 1)).Status();
+    }
+    // Advice for a person, shown where the progress is: a script reading standard error
+    // gets failures only.
+    if (wrongRates > 0 && (StderrIsTerminal() || invocation.verbose)) {
+        std::cerr << "vyxctl: the queries sent at " << wrongRates
+                  << (wrongRates == 1 ? " other rate" : " other rates")
+                  << " may show as stray characters on the display; `vyxctl --baud " << rate
+                  << " text \"\" \"\"` clears them (probe --clear does it)\n";
+    }
+    return kExitOk;
+}
+
 int RunProbe(const Invocation& invocation) {
     const bool progress = StderrIsTerminal();
     bool lateReply = false;
     std::string description = invocation.port;
+    std::size_t tried = 0;
     for (const std::uint32_t rate : ProbeOrder(invocation)) {
-        if (progress) {
+        if (progress && !invocation.dryRun) {
             std::cerr << "vyxctl: trying " << rate << " bps\n";
         }
         // A valid frame at this rate counts only when it names this rate: a slow display
@@ -261,11 +318,14 @@ int RunProbe(const Invocation& invocation) {
         const auto code = static_cast<std::uint8_t>(resources::BaudRateIndex(rate));
         const auto wait = invocation.timeoutGiven ? invocation.timeout : ProbeWait(rate);
         const Step query = Step::Query(wait, code);
-        const SessionResult session = Session(invocation.port, rate).Run(std::span(&query, 1));
+        const SessionResult session = OpenSession(invocation, rate).Run(std::span(&query, 1));
         description = session.description;
+        if (session.dryRun) {
+            continue;  // every rate's query is shown
+        }
         if (session.Status() == kExitOk) {
             std::cout << "rate: " << rate << '\n' << ReportText(session.steps.back().reply.frame);
-            return kExitOk;
+            return AfterProbe(invocation, rate, tried);
         }
         const bool unanswered =
             session.Status() == kExitNoReply &&
@@ -274,6 +334,10 @@ int RunProbe(const Invocation& invocation) {
             return Failure(session, wait);  // not opened, not sent, or the device lost
         }
         lateReply = lateReply || session.steps.back().reply.otherRate.has_value();
+        ++tried;
+    }
+    if (invocation.dryRun) {
+        return kExitOk;
     }
     const std::string each = invocation.timeoutGiven ? Seconds(invocation.timeout) + " each"
                                                      : "the wire time of each plus 40 ms";
@@ -283,6 +347,79 @@ int RunProbe(const Invocation& invocation) {
                    : "hint: check the cable, the power and that the display is not in download "
                      "mode");
     return kExitNoReply;
+}
+
+// The frame of one setting of `set`.
+std::vector<std::uint8_t> SettingFrame(const std::string& list, int index) {
+    TxBuffer frame{};
+    const std::size_t length = list == "baud" ? protocol::BuildBaudRateFrame(frame, index)
+                               : list == "command-set"
+                                   ? protocol::BuildCommandSetFrame(frame, index)
+                               : list == "font-set" ? protocol::BuildDefaultFontFrame(frame, index)
+                                                    : protocol::BuildLanguageFrame(frame, index);
+    return {frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(length)};
+}
+
+// The reply position a list's value comes back at.
+std::size_t ReplyPosition(const std::string& list) {
+    return list == "baud"          ? protocol::kPosBaudRate
+           : list == "command-set" ? protocol::kPosCommandSet
+           : list == "font-set"    ? protocol::kPosDefaultFont
+                                   : protocol::kPosLanguage;
+}
+
+// Several settings in one opening, the baud rate last (Options put it there); with
+// --verify one query at the end, at the new rate, checks every value.
+int RunSet(const Invocation& invocation) {
+    std::vector<Step> steps;
+    std::vector<std::vector<std::uint8_t>> frames;
+    for (const auto& [list, index] : invocation.settings) {
+        frames.push_back(SettingFrame(list, index));
+        steps.push_back(Step::Send(frames.back()));
+        if (invocation.verify && list == "baud") {
+            steps.push_back(Step::SwitchRate(
+                frames.back(), resources::kBaudRates[static_cast<std::size_t>(index)]));
+        }
+    }
+    if (invocation.verify) {
+        steps.push_back(Step::Query(invocation.timeout));
+    }
+    const SessionResult session = OpenSession(invocation).Run(steps);
+    if (session.Status() != kExitOk) {
+        return Failure(session, invocation.timeout);
+    }
+    if (session.dryRun) {
+        return kExitOk;
+    }
+    int status = kExitOk;
+    for (std::size_t i = 0; i < frames.size(); ++i) {
+        const std::string& list = invocation.settings[i].first;
+        const std::uint8_t expected = frames[i][3];
+        const std::string said = DescribeFrame(frames[i]);
+        if (!invocation.verify) {
+            if (!invocation.quiet) {
+                std::cout << said << '\n';
+            }
+            continue;
+        }
+        const std::uint8_t reported = session.steps.back().reply.frame[ReplyPosition(list)];
+        if (reported != expected) {
+            const ListInfo& info = *FindList(list);
+            Fail(session.description + ": verify failed: the display reports " +
+                 std::string(info.what) + " 0x" + HexBytes(std::span(&reported, 1)) + " " +
+                 EntryLabel(info, reported) + ", not 0x" + HexBytes(std::span(&expected, 1)) + " " +
+                 EntryLabel(info, expected));
+            status = kExitVerifyMismatch;
+        } else if (!invocation.quiet) {
+            std::cout << said << " (verified)\n";
+        }
+    }
+    return status;
+}
+
+int RunLists(const Invocation& invocation) {
+    std::cout << ListsText(invocation.listName.empty() ? nullptr : FindList(invocation.listName));
+    return kExitOk;
 }
 
 }  // namespace
@@ -310,6 +447,10 @@ int RunCommand(const Invocation& invocation) {
             return MapPort(invocation.comName, invocation.device);
         case Command::Unmap:
             return UnmapPort(invocation.comName);
+        case Command::Set:
+            return RunSet(invocation);
+        case Command::Lists:
+            return RunLists(invocation);
     }
     return kExitUsage;
 }

@@ -1,9 +1,12 @@
 #include "cli/DisplayPort.h"
 
+#include <algorithm>
 #include <array>
+#include <ctime>
 #include <filesystem>
 #include <system_error>
 
+#include "cli/Formatting.h"
 #include "cli/OpenFailure.h"
 #include "cli/Output.h"
 #include "protocol/Frame.h"
@@ -12,7 +15,28 @@
 
 namespace vyx::cli {
 
-bool DrainSignal::PostMessage(std::uint32_t message, std::uint64_t, std::int64_t) {
+namespace {
+
+// The local time of day, to the microsecond, for the trace.
+std::chrono::microseconds LocalTimeOfDay() {
+    const auto now = std::chrono::system_clock::now();
+    const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
+    // Only the command thread traces, so localtime's shared result is not contended.
+    const std::tm* local = std::localtime(&seconds);
+    const auto fraction =
+        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()) %
+        std::chrono::seconds(1);
+    if (local == nullptr) {
+        return fraction;
+    }
+    return std::chrono::hours(local->tm_hour) + std::chrono::minutes(local->tm_min) +
+           std::chrono::seconds(local->tm_sec) + fraction;
+}
+
+}  // namespace
+
+bool DrainSignal::PostMessage(std::uint32_t message, std::uint64_t /*wParam*/,
+                              std::int64_t /*lParam*/) {
     if (message == WM_COMM_READ || message == WM_COMM_CHUNK || message == WM_COMM_LOST) {
         {
             std::lock_guard<std::mutex> hold(m_Lock);
@@ -83,6 +107,7 @@ void DisplayPort::Close() {
 bool DisplayPort::Send(std::span<const std::uint8_t> bytes) {
     const std::uint32_t sent =
         m_Port.WriteComm(bytes.data(), static_cast<std::uint32_t>(bytes.size()));
+    Trace('>', bytes.first(std::min<std::size_t>(sent, bytes.size())));
     if (sent == bytes.size()) {
         return true;
     }
@@ -106,6 +131,9 @@ InformationOutcome DisplayPort::QueryInformation(std::chrono::microseconds timeo
     const auto deadline = std::chrono::steady_clock::now() + timeout;
     InformationOutcome outcome;
     protocol::InformationScanner scanner;
+    if (m_Trace != nullptr) {
+        static_cast<void>(TakeQueued());  // traced: what the query passes over
+    }
     m_Port.m_QueueRead.Clear();
     if (!Send(std::span(query).first(length))) {
         outcome.kind = InformationOutcome::Kind::NotSent;
@@ -147,7 +175,14 @@ std::vector<std::uint8_t> DisplayPort::TakeQueued() {
     while (m_Port.m_QueueRead.GetByte(byte) == 1) {
         bytes.push_back(byte);
     }
+    Trace('<', bytes);
     return bytes;
+}
+
+void DisplayPort::Trace(char direction, std::span<const std::uint8_t> bytes) {
+    if (m_Trace != nullptr && !bytes.empty()) {
+        *m_Trace << TraceLines(LocalTimeOfDay(), direction, bytes) << std::flush;
+    }
 }
 
 }  // namespace vyx::cli

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <span>
 #include <string>
 #include <vector>
@@ -75,17 +76,23 @@ class DisplayPort {
     InformationOutcome QueryInformation(std::chrono::microseconds timeout,
                                         std::optional<std::uint8_t> baudCode = std::nullopt);
 
+    // Dumps every byte written and every byte taken from the receive queue on `out`
+    // (nullptr: no dump), one timestamped hex and ASCII line per 16 bytes.
+    void SetTrace(std::ostream* out) { m_Trace = out; }
+
     std::uint32_t Baud() const { return m_Baud; }
     // "COM4 (/dev/ttyS3)" or the device path, for messages.
     const std::string& Describe() const { return m_Description; }
 
   private:
     std::vector<std::uint8_t> TakeQueued();
+    void Trace(char direction, std::span<const std::uint8_t> bytes);
 
     DrainSignal m_Signal;  // before m_Port: its watcher is joined before the signal goes
     SerialPort m_Port;
     std::uint32_t m_Baud = 0;
     std::string m_Description;
+    std::ostream* m_Trace = nullptr;
 };
 
 // "COM4 (/dev/ttyS3)", "COM4 (/home/u/.config/vyx-utility/ports/COM4 -> /dev/ttyUSB0)"

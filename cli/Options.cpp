@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "cli/ExitStatus.h"
+#include "cli/ListArgument.h"
 #include "resources/Lists.h"
 #include "resources/Version.h"
 #include "serial/ComName.h"
@@ -27,59 +28,35 @@ constexpr const char* kFooter =
     "config.data (or a port link) could not be written, 6 --verify found another value,\n"
     "7 the bytes did not all reach the port, 8 the programming tool could not be started.\n"
     "COMn resolves to $VYX_PORTS_DIR/COMn, else ~/.config/vyx-utility/ports/COMn, else\n"
-    "/dev/ttyS(n-1); see `vyxctl ports` and `vyxctl map`.";
+    "/dev/ttyS(n-1); see `vyxctl ports` and `vyxctl map`.\n"
+    "VYX_PORT and VYX_BAUD give --port and --baud when they are not on the command line.\n"
+    "A list argument takes an index (decimal or 0x..), a name or a short form of it\n"
+    "(fr, France, cp858, Euro, D101); `vyxctl lists` shows them.";
 
 // Values as typed, before they are checked against the lists.
 struct RawArguments {
-    std::string listEntry;             // NAME|INDEX of command-set, font-set, language
-    std::string pattern;               // cell-test
-    std::string encoding;              // text --encoding, as typed
-    std::uint32_t rate = 0;            // baud RATE
-    double timeoutSeconds = 2.0;       // info: the whole wait
-    double probeTimeoutSeconds = 0.0;  // probe: the wait at each rate; by default what
-                                       // the wire needs at that rate (see Commands.cpp)
+    std::string listEntry;              // NAME|INDEX of command-set, font-set, language
+    std::string pattern;                // cell-test
+    std::string encoding;               // text --encoding, as typed
+    std::string rate;                   // baud RATE, as typed
+    std::vector<std::string> settings;  // set KEY=VALUE...
+    double timeoutSeconds = 2.0;        // info: the whole wait
+    double probeTimeoutSeconds = 0.0;   // probe: the wait at each rate; by default what
+                                        // the wire needs at that rate (see Commands.cpp)
 };
 
-// Which list a NAME|INDEX argument is looked up in.
-std::span<const std::string_view> ListFor(Command command) {
+// The list of a setting command.
+const ListInfo& ListFor(Command command) {
     switch (command) {
         case Command::CommandSet:
-            return resources::kCommandSetEntries;
+            return *FindList("command-set");
         case Command::FontSet:
-            return resources::kDefaultFontEntries;
+            return *FindList("font-set");
+        case Command::Baud:
+            return *FindList("baud");
         default:
-            return resources::kLanguageEntries;
+            return *FindList("language");
     }
-}
-
-bool AllDigits(std::string_view text) {
-    return !text.empty() && std::all_of(text.begin(), text.end(), [](char c) {
-        return std::isdigit(static_cast<unsigned char>(c)) != 0;
-    });
-}
-
-std::string JoinEntries(std::span<const std::string_view> entries) {
-    std::string joined;
-    for (const auto entry : entries) {
-        joined += joined.empty() ? "" : ", ";
-        joined += '"';
-        joined += entry;
-        joined += '"';
-    }
-    return joined;
-}
-
-// An index as the lists number them (from 0), or a name matched without regard to case.
-std::optional<int> LookUpEntry(std::span<const std::string_view> entries, const std::string& arg) {
-    if (AllDigits(arg)) {
-        if (arg.size() > 3) {
-            return std::nullopt;
-        }
-        const int index = std::stoi(arg);
-        return index < static_cast<int>(entries.size()) ? std::optional<int>(index) : std::nullopt;
-    }
-    const int index = resources::FindEntry(entries, arg);
-    return index >= 0 ? std::optional<int>(index) : std::nullopt;
 }
 
 std::string UpperCase(std::string text) {
@@ -124,7 +101,7 @@ FirstWord ScanFirstWord(int argc, char** argv) {
     FirstWord first;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "--port" || arg == "--baud") {
+        if (arg == "--port" || arg == "--baud" || arg == "-p" || arg == "-b") {
             ++i;  // its value follows
         } else if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "--version") {
             first.helpOrVersion = true;
@@ -202,23 +179,37 @@ class Parser {
     }
 
     void AddGlobalOptions() {
-        m_App.add_option("--port", m_Invocation.port, "\"COMn\" or a device path")
+        m_App.add_option("-p,--port", m_Invocation.port, "\"COMn\" or a device path")
+            ->envname("VYX_PORT")
             ->capture_default_str();
         m_App
-            .add_option("--baud", m_Invocation.baud,
+            .add_option("-b,--baud", m_Invocation.baud,
                         "rate the display listens at: 9600 19200 38400 57600 115200")
+            ->envname("VYX_BAUD")
             ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}))
             ->capture_default_str();
+        m_App.add_flag("-q,--quiet", m_Invocation.quiet, "do not say what a setting set");
+        m_Verbose = m_App.add_flag("-v,--verbose", m_VerboseCount,
+                                   "tell each step on standard error; -vv traces every byte");
+        m_App.add_flag("--trace", m_Invocation.trace,
+                       "dump every byte sent and received on standard error, timestamped");
+        m_App.add_flag("--dry-run", m_Invocation.dryRun,
+                       "print the frames that would be sent; open no port");
     }
 
     static CLI::Option* AddTimeout(CLI::App* sub, double& seconds, const char* what) {
-        return sub->add_option("--timeout", seconds, what)->check(CLI::Range(0.001, 3600.0));
+        return sub->add_option("-t,--timeout", seconds, what)->check(CLI::Range(0.001, 3600.0));
     }
 
     void AddDisplayCommands() {
         CLI::App* info = AddCommand(
-            "info", "ask the display for its information and print the report", Command::Info);
-        info->add_flag("--json", m_Invocation.json, "print one JSON object instead");
+            "info", "ask the display for its information and print it, one line per field",
+            Command::Info);
+        CLI::Option* json =
+            info->add_flag("--json", m_Invocation.json, "print one JSON object instead");
+        info->add_flag("--report", m_Invocation.report,
+                       "print the report text as the dialog shows it instead")
+            ->excludes(json);
         AddTimeout(info, m_Raw.timeoutSeconds, "seconds to wait for the reply (fractions allowed)")
             ->capture_default_str();
 
@@ -253,14 +244,16 @@ class Parser {
         AddTimeout(probe, m_Raw.probeTimeoutSeconds,
                    "seconds to wait for a reply at each rate (default: the reply's time on the "
                    "wire at that rate plus a margin, well under 0.1 s)");
+        probe->add_flag("--clear", m_Invocation.clear,
+                        "blank the display at the rate found (stray characters from the "
+                        "queries at other rates)");
     }
 
     void AddSettingCommands() {
         CLI::App* baud =
             AddCommand("baud", "change the rate the display listens at", Command::Baud);
-        baud->add_option("RATE", m_Raw.rate, "9600 19200 38400 57600 115200")
-            ->required()
-            ->check(CLI::IsMember({9600, 19200, 38400, 57600, 115200}));
+        baud->add_option("RATE", m_Raw.rate, "9600 19200 38400 57600 115200 (or index 0 to 4)")
+            ->required();
         baud->add_flag("--verify", m_Invocation.verify, "reopen at the new rate and check it");
 
         const struct {
@@ -276,10 +269,27 @@ class Parser {
             CLI::App* sub = AddCommand(list.name, list.description, list.command);
             sub->add_option(
                    "NAME|INDEX", m_Raw.listEntry,
-                   "entry name (any case) or index from 0: " + JoinEntries(ListFor(list.command)))
+                   "index (0.., 0x..), entry name or short form, any case; `vyxctl lists " +
+                       std::string(list.name) + "`")
                 ->required();
             sub->add_flag("--verify", m_Invocation.verify, "read the setting back and check it");
         }
+
+        CLI::App* set = AddCommand(
+            "set", "apply several settings in one opening, the baud rate last", Command::Set);
+        set->add_option("KEY=VALUE", m_Raw.settings,
+                        "command-set=, font-set=, language=, baud= with a value as the single "
+                        "commands take it")
+            ->required();
+        set->add_flag("--verify", m_Invocation.verify,
+                      "read every value back (at the new rate) and check it");
+        AddTimeout(set, m_Raw.timeoutSeconds, "with --verify: seconds to wait for the reply");
+
+        CLI::App* listsCommand = AddCommand(
+            "lists", "print the lists with their indices, codes and names", Command::Lists);
+        listsCommand
+            ->add_option("NAME", m_Invocation.listName, "command-set, font-set, language or baud")
+            ->check(CLI::IsMember({"command-set", "font-set", "language", "baud"}));
     }
 
     void AddPortCommands() {
@@ -296,6 +306,8 @@ class Parser {
         CLI::App* chosen = m_App.get_subcommands().front();
         m_Invocation.command = m_Commands.at(chosen);
         m_Invocation.baudGiven = m_App.count("--baud") > 0;
+        m_Invocation.verbose = m_Verbose->count() > 0;
+        m_Invocation.trace = m_Invocation.trace || m_Verbose->count() > 1;
         const double seconds = m_Invocation.command == Command::Probe ? m_Raw.probeTimeoutSeconds
                                                                       : m_Raw.timeoutSeconds;
         // The range check lets "nan" through (every comparison with it is false).
@@ -311,11 +323,9 @@ class Parser {
         if (resources::BaudRateIndex(m_Invocation.baud) < 0) {
             return "--baud: one of 9600 19200 38400 57600 115200";
         }
-        if (m_Invocation.command == Command::Baud) {
-            m_Invocation.index = resources::BaudRateIndex(m_Raw.rate);
-            if (m_Invocation.index < 0) {
-                return "baud RATE: one of 9600 19200 38400 57600 115200";
-            }
+        if (m_Invocation.dryRun &&
+            (m_Invocation.command == Command::Map || m_Invocation.command == Command::Unmap)) {
+            return "--dry-run: map and unmap send nothing; `vyxctl ports` shows the links";
         }
         // "com4" means COM4; a device path keeps its case.
         if (ComNumber(UpperCase(m_Invocation.port)) > 0) {
@@ -332,7 +342,11 @@ class Parser {
             case Command::CommandSet:
             case Command::FontSet:
             case Command::Language:
-                return ValidateListEntry();
+                return ValidateListEntry(m_Raw.listEntry);
+            case Command::Baud:
+                return ValidateListEntry(m_Raw.rate);
+            case Command::Set:
+                return ValidateSettings();
             case Command::Text:
                 return ValidateEncoding();
             case Command::Download:
@@ -345,14 +359,50 @@ class Parser {
         }
     }
 
-    std::string ValidateListEntry() {
-        const auto entries = ListFor(m_Invocation.command);
-        const auto index = LookUpEntry(entries, m_Raw.listEntry);
-        if (!index) {
-            return "\"" + m_Raw.listEntry + "\" is no entry of the list; use an index from 0 to " +
-                   std::to_string(entries.size() - 1) + " or one of " + JoinEntries(entries);
+    std::string ValidateListEntry(const std::string& argument) {
+        const ListInfo& list = ListFor(m_Invocation.command);
+        const ListLookup lookup = LookUpListArgument(list, argument);
+        if (!lookup.index) {
+            return ListArgumentProblem(list, argument, lookup);
         }
-        m_Invocation.index = *index;
+        m_Invocation.index = *lookup.index;
+        return {};
+    }
+
+    // KEY=VALUE each once; the baud rate goes last so that the others reach the display
+    // at the rate it listens at now.
+    std::string ValidateSettings() {
+        std::vector<std::pair<std::string, int>> settings;
+        std::optional<std::pair<std::string, int>> baud;
+        for (const std::string& setting : m_Raw.settings) {
+            const auto equals = setting.find('=');
+            const std::string key = setting.substr(0, equals);
+            const ListInfo* list = FindList(key);
+            if (equals == std::string::npos || list == nullptr) {
+                return "set: \"" + setting +
+                       "\" is no KEY=VALUE with KEY command-set, font-set, language or baud";
+            }
+            const bool seen = std::any_of(settings.begin(), settings.end(),
+                                          [&](const auto& s) { return s.first == key; }) ||
+                              (baud && key == "baud");
+            if (seen) {
+                return "set: " + key + " is given twice";
+            }
+            const std::string value = setting.substr(equals + 1);
+            const ListLookup lookup = LookUpListArgument(*list, value);
+            if (!lookup.index) {
+                return ListArgumentProblem(*list, value, lookup);
+            }
+            if (key == "baud") {
+                baud.emplace(key, *lookup.index);
+            } else {
+                settings.emplace_back(key, *lookup.index);
+            }
+        }
+        if (baud) {
+            settings.push_back(*baud);
+        }
+        m_Invocation.settings = std::move(settings);
         return {};
     }
 
@@ -397,6 +447,8 @@ class Parser {
     Invocation m_Invocation;
     RawArguments m_Raw;
     CLI::Option* m_EncodingOption = nullptr;
+    CLI::Option* m_Verbose = nullptr;
+    int m_VerboseCount = 0;
     std::map<const CLI::App*, Command> m_Commands;
 };
 
@@ -406,6 +458,32 @@ int UsageError(const std::string& message) {
 }
 
 }  // namespace
+
+CommandLineNames DescribeCommandLine() {
+    Parser parser;
+    CommandLineNames names;
+    const auto optionNames = [](const CLI::App& app) {
+        std::vector<std::string> found;
+        for (const CLI::Option* option : app.get_options()) {
+            for (const std::string& name : option->get_snames()) {
+                found.push_back("-" + name);
+            }
+            for (const std::string& name : option->get_lnames()) {
+                found.push_back("--" + name);
+            }
+        }
+        return found;
+    };
+    names.globalOptions = optionNames(parser.App());
+    for (const CLI::App* sub : parser.App().get_subcommands({})) {
+        names.commands.push_back(sub->get_name());
+        names.commandOptions[sub->get_name()] = optionNames(*sub);
+    }
+    for (const ListInfo& list : Lists()) {
+        names.lists.emplace_back(list.name);
+    }
+    return names;
+}
 
 ParseOutcome ParseCommandLine(int argc, char** argv) {
     Parser parser;

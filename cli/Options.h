@@ -2,8 +2,11 @@
 
 #include <chrono>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "cli/TextEncoding.h"
 
@@ -22,6 +25,8 @@ enum class Command {
     Ports,
     Map,
     Unmap,
+    Set,
+    Lists,
 };
 
 // Everything the command line asked for, validated: list indices are in range, the
@@ -46,7 +51,28 @@ struct Invocation {
     int comNumber = 0;          // download: COM number the record names (1-20)
     std::string comName;        // map, unmap: "COMn"
     std::string device;         // map
+    bool report = false;        // info: the dialog's report text
+    bool clear = false;         // probe: blank the display once the rate is found
+    std::string listName;       // lists: one list only ("" all)
+    // set: (list name, index) in the order sent, the baud rate last.
+    std::vector<std::pair<std::string, int>> settings;
+
+    bool quiet = false;    // no line saying what was set
+    bool verbose = false;  // -v: the steps on standard error
+    bool trace = false;    // --trace, -vv: every byte on standard error
+    bool dryRun = false;   // print the frames, open nothing
 };
+
+// The names a completion script offers, read from the same tables the parser is built
+// from: the commands, the global options, each command's options, and the list names
+// (command-set, font-set, language, baud) that `set` and `lists` take.
+struct CommandLineNames {
+    std::vector<std::string> commands;
+    std::vector<std::string> globalOptions;  // "-p", "--port", ...
+    std::map<std::string, std::vector<std::string>> commandOptions;
+    std::vector<std::string> lists;
+};
+CommandLineNames DescribeCommandLine();
 
 // The usage line printed with every usage error.
 constexpr const char* kUsageLine = "Usage: vyxctl [--port NAME] [--baud RATE] COMMAND [ARGS]";

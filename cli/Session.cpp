@@ -1,8 +1,13 @@
 #include "cli/Session.h"
 
+#include <array>
+#include <cstdio>
+#include <iostream>
 #include <thread>
 
 #include "cli/ExitStatus.h"
+#include "cli/Formatting.h"
+#include "protocol/Frame.h"
 
 namespace vyx::cli {
 
@@ -11,6 +16,18 @@ namespace {
 // A display needs a moment to switch its rate after the baud-rate frame.
 constexpr std::chrono::milliseconds kRateSwitchGrace{50};
 constexpr std::size_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
+
+std::string Seconds(std::chrono::microseconds duration) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g s", static_cast<double>(duration.count()) / 1e6);
+    return text;
+}
+
+std::vector<std::uint8_t> InformationQuery() {
+    std::array<std::uint8_t, protocol::kMainTxBufferSize> query{};
+    const std::size_t length = protocol::BuildInformationQuery(query);
+    return {query.begin(), query.begin() + static_cast<std::ptrdiff_t>(length)};
+}
 
 }  // namespace
 
@@ -51,17 +68,22 @@ int SessionResult::Status() const {
     return steps.empty() ? kExitOk : steps.back().status;
 }
 
-Session::Session(std::string portName, std::uint32_t baud)
-    : m_PortName(std::move(portName)), m_Baud(baud) {}
+Session::Session(std::string portName, std::uint32_t baud, SessionOptions options)
+    : m_PortName(std::move(portName)), m_Baud(baud), m_Options(options) {}
 
 SessionResult Session::Run(std::span<const Step> steps) {
+    if (m_Options.dryRun) {
+        return DryRun(steps);
+    }
     DisplayPort port;
+    port.SetTrace(m_Options.trace ? &std::cerr : nullptr);
     SessionResult result;
     result.openStatus = port.Open(m_PortName, m_Baud) == 1 ? kExitOk : kExitPortNotOpened;
     result.description = port.Describe();
     if (result.openStatus != kExitOk) {
         return result;
     }
+    Tell(result.description + " open at " + std::to_string(m_Baud) + " bps");
     for (const Step& step : steps) {
         result.steps.push_back(RunStep(port, step, result.steps));
         if (result.steps.back().status != kExitOk) {
@@ -71,10 +93,55 @@ SessionResult Session::Run(std::span<const Step> steps) {
     return result;
 }
 
+// Every step "done" without a port: the frames on standard output, one a line, each
+// with what it means; a query is taken as answered (its reply stays all zero).
+SessionResult Session::DryRun(std::span<const Step> steps) {
+    SessionResult result;
+    result.dryRun = true;
+    result.description = DescribePort(m_PortName);
+    std::cout << "# " << result.description << " at " << m_Baud << " bps (dry run: not opened)\n";
+    std::uint32_t baud = m_Baud;
+    for (const Step& step : steps) {
+        std::vector<std::uint8_t> bytes = step.bytes;
+        std::string meaning;
+        switch (step.kind) {
+            case Step::Kind::Send:
+                meaning = DescribeFrame(bytes);
+                break;
+            case Step::Kind::SwitchRate:
+                baud = step.rate;
+                std::cout << "# then reopen at " << baud << " bps\n";
+                break;
+            case Step::Kind::Query:
+                bytes = InformationQuery();
+                meaning = "information query (then wait up to " + Seconds(step.timeout) + ")";
+                break;
+            case Step::Kind::SendBuilt:
+                bytes = step.build(result.steps);
+                meaning = DescribeFrame(bytes);
+                break;
+        }
+        if (step.kind != Step::Kind::SwitchRate) {
+            std::cout << HexBytes(bytes) << "  " << meaning << '\n';
+        }
+        StepResult done;
+        done.baud = baud;
+        result.steps.push_back(done);
+    }
+    return result;
+}
+
+void Session::Tell(const std::string& line) const {
+    if (m_Options.verbose) {
+        std::cerr << "vyxctl: " << line << '\n';
+    }
+}
+
 StepResult Session::RunStep(DisplayPort& port, const Step& step, std::span<const StepResult> done) {
     StepResult result;
     switch (step.kind) {
         case Step::Kind::Send:
+            Tell("send " + DescribeFrame(step.bytes));
             result.status = port.Send(step.bytes) ? kExitOk : kExitNotSent;
             break;
         case Step::Kind::SwitchRate: {
@@ -87,13 +154,21 @@ StepResult Session::RunStep(DisplayPort& port, const Step& step, std::span<const
             std::this_thread::sleep_for(wireTime + kRateSwitchGrace);
             port.Close();
             result.status = port.Open(m_PortName, step.rate) == 1 ? kExitOk : kExitPortNotOpened;
+            Tell("reopened at " + std::to_string(step.rate) + " bps");
             break;
         }
-        case Step::Kind::SendBuilt:
-            result.status = port.Send(step.build(done)) ? kExitOk : kExitNotSent;
+        case Step::Kind::SendBuilt: {
+            const std::vector<std::uint8_t> bytes = step.build(done);
+            Tell("send " + DescribeFrame(bytes));
+            result.status = port.Send(bytes) ? kExitOk : kExitNotSent;
             break;
+        }
         case Step::Kind::Query:
+            Tell("send information query, wait up to " + Seconds(step.timeout));
             result.reply = port.QueryInformation(step.timeout, step.baudCode);
+            Tell(result.reply.kind == InformationOutcome::Kind::Reply
+                     ? "reply: " + HexBytes(result.reply.frame)
+                     : std::to_string(result.reply.bytesSeen) + " bytes, no valid reply");
             result.status = result.reply.kind == InformationOutcome::Kind::Reply     ? kExitOk
                             : result.reply.kind == InformationOutcome::Kind::NotSent ? kExitNotSent
                                                                                      : kExitNoReply;

@@ -41,12 +41,20 @@ struct Step {
         std::function<std::vector<std::uint8_t>(std::span<const StepResult>)> build);
 };
 
+// How a session goes about its steps.
+struct SessionOptions {
+    bool dryRun = false;   // open nothing: print each frame (hex and meaning) on stdout
+    bool verbose = false;  // tell the opening and each step on standard error
+    bool trace = false;    // dump every byte sent and received on standard error
+};
+
 // What one session did: the opening's status, then one result per step run. Steps stop
 // at the first that fails, so only the last result can be a failure.
 struct SessionResult {
     int openStatus = 0;
     std::string description;  // the port, for messages ("COM4 (/dev/ttyS3)")
     std::vector<StepResult> steps;
+    bool dryRun = false;  // nothing was opened or sent: no step result holds a reply
 
     // The first failing status (the opening's included), or kExitOk.
     int Status() const;
@@ -57,14 +65,17 @@ struct SessionResult {
 // naming the port); what a query brought is left to the caller to report.
 class Session {
   public:
-    Session(std::string portName, std::uint32_t baud);
+    Session(std::string portName, std::uint32_t baud, SessionOptions options = {});
     SessionResult Run(std::span<const Step> steps);
 
   private:
+    SessionResult DryRun(std::span<const Step> steps);
+    void Tell(const std::string& line) const;
     StepResult RunStep(DisplayPort& port, const Step& step, std::span<const StepResult> done);
 
     std::string m_PortName;
     std::uint32_t m_Baud;
+    SessionOptions m_Options;
 };
 
 }  // namespace vyx::cli

@@ -103,7 +103,7 @@ TEST_F(CliPtyTest, EachCommandSendsExactlyTheDialogsBytes) {
 }
 
 TEST_F(CliPtyTest, InfoPrintsTheReportOnceTwentyTwoBytesAreIn) {
-    Start({"info"});
+    Start({"info", "--report"});
     ASSERT_EQ(Received(5), kQuery);
     // Sent in two writes; 25 bytes in all, of which the report uses positions 3 to 18.
     auto reply = Reply(std::string("V1.") + '\0' + "0", 0x01, 0x1F, 0x0A, 0xC3);
@@ -283,9 +283,14 @@ TEST_F(CliPtyTest, OnlyAValidInformationFrameIsAReply) {
     const std::vector<std::uint8_t> tail(good.end() - 9, good.end());
     const std::string report = ReportOf("V2.0", " 3", " 0", " 0", " 0");
     const ReplyCase cases[] = {
-        {"leftover tail first", {"info"}, Concat({tail, good}), 0, report, ""},
-        {"noise with STX first", {"info"}, Concat({Hex("02 02 7F"), good}), 0, report, ""},
-        {"bad check first", {"info"}, Concat({badCheck, good}), 0, report, ""},
+        {"leftover tail first", {"info", "--report"}, Concat({tail, good}), 0, report, ""},
+        {"noise with STX first",
+         {"info", "--report"},
+         Concat({Hex("02 02 7F"), good}),
+         0,
+         report,
+         ""},
+        {"bad check first", {"info", "--report"}, Concat({badCheck, good}), 0, report, ""},
         {"verify after a leftover tail",
          {"command-set", "3", "--verify"},
          Concat({tail, good}),
@@ -442,6 +447,42 @@ TEST_F(CliPtyTest, TheTimeoutToldIsTheTimeoutUsed) {
         EXPECT_NE(result.err.find(c.told), std::string::npos) << result.err;
         m_Pty.ReadUntilQuiet(50ms, 5s);
     }
+}
+
+// set sends its frames in one opening, the baud rate last; --verify asks once at the new
+// rate and names every value that did not take (exit 6), and only those.
+TEST_F(CliPtyTest, SetVerifyNamesEachValueThatDidNotTake) {
+    Start({"set", "baud=19200", "language=fr", "command-set=d101", "--verify"});
+    EXPECT_EQ(Received(6), Hex("02 02 36 01 03 36"));  // language first, as given
+    EXPECT_EQ(Received(6), Hex("02 02 34 01 03 34"));
+    EXPECT_EQ(Received(6), Hex("02 02 33 01 03 33"));  // then the rate
+    EXPECT_EQ(Received(5), kQuery);
+    EXPECT_EQ(SlaveSpeed(), B19200);
+    m_Pty.Write(Reply("V1.0", 1, 0, 0, 1));  // the language stayed USA
+    const ProcessResult result = Finish();
+    EXPECT_EQ(result.exitStatus, 6) << result.err;
+    EXPECT_EQ(result.err, "vyxctl: " + m_Pty.SlavePath() +
+                              ": verify failed: the display reports language 0x00 (US) USA, "
+                              "not 0x01 (FR) France\n");
+    EXPECT_EQ(result.out,
+              "command set -> 0x01 EPSON POS D101 (verified)\n"
+              "baud rate -> 0x01 19200 bps (verified)\n");
+}
+
+TEST_F(CliPtyTest, SetWithoutAnAnswerIsNoReplyAndAStoppedLineIsNotSent) {
+    Start({"set", "font-set=euro", "--verify", "--timeout", "0.3"});
+    EXPECT_EQ(Received(6), Hex("02 02 35 08 03 3C"));
+    EXPECT_EQ(Received(5), kQuery);
+    ProcessResult result = Finish();
+    EXPECT_EQ(result.exitStatus, 4);
+    EXPECT_EQ(result.out, "");
+
+    ASSERT_TRUE(StopTheLine());
+    Start({"set", "font-set=euro", "language=0"});
+    result = Finish();
+    RestartTheLine();
+    EXPECT_EQ(result.exitStatus, 7) << result.err;
+    EXPECT_EQ(result.out, "");
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include <filesystem>
 
 #include "tests/CliTestCommon.h"
+#include "tests/support/PtyPair.h"
 
 namespace vyx::test {
 namespace {
@@ -55,7 +56,7 @@ class CliSimTest : public ::testing::Test {
 TEST_F(CliSimTest, InfoPrintsTheDisplaysReport) {
     Simulator sim({"--no-pacing", "--fw-version", "VYX 2.05b"});
     ASSERT_TRUE(sim.Started());
-    const ProcessResult result = At(sim, {"info"});
+    const ProcessResult result = At(sim, {"info", "--report"});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_EQ(result.out, ReportOf("VYX 2.05b", " 0", " 0", " 0", " 0"));
 }
@@ -516,6 +517,190 @@ TEST(CliPortsTest, AFailedMapLeavesTheOldLink) {
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(ports.Path()),
                             std::filesystem::directory_iterator()),
               1);
+}
+
+TEST_F(CliSimTest, SetAppliesEverySettingInOneOpeningAndVerifiesAtTheNewRate) {
+    Simulator sim({"--no-pacing"});
+    ASSERT_TRUE(sim.Started());
+    ProcessResult result = At(
+        sim, {"set", "command-set=1", "font-set=cp858", "language=fr", "baud=115200", "--verify"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "command set -> 0x01 EPSON POS D101 (verified)\n"
+              "default font -> 0x08 Euro(CP-858) (verified)\n"
+              "language -> 0x01 (FR) France (verified)\n"
+              "baud rate -> 0x04 115200 bps (verified)\n");
+    result = At(sim, {"-b", "115200", "info"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out,
+              "version       V1.0\n"
+              "command set   0x01 (1)    EPSON POS D101\n"
+              "default font  0x08 (8)    Euro(CP-858)\n"
+              "language      0x01 (1)    (FR) France\n"
+              "baud rate     0x04 (4)    115200 bps\n");
+    // Without --verify each setting says what it set; --quiet says nothing.
+    result = At(sim, {"-b", "115200", "set", "language=de", "command-set=ld220"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out, "language -> 0x02 (DE) Germany\ncommand set -> 0x00 LD220\n");
+    result = At(sim, {"-b", "115200", "-q", "font-set", "katakana"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out, "");
+    const std::string log = sim.Stop();
+    // The first set is one opening: four frames and the query between two opens.
+    const auto first = log.find("open");
+    const auto second = log.find("open", first + 1);
+    EXPECT_NE(log.find("frame 4", first), std::string::npos) << log;
+    EXPECT_LT(log.find("frame 3", first), second) << log;
+}
+
+TEST(CliDryRunTest, PrintsTheFramesAndOpensNothing) {
+    Simulator sim({"--no-pacing"});
+    ASSERT_TRUE(sim.Started());
+    const struct {
+        std::vector<std::string> args;
+        std::string out;
+    } cases[] = {
+        {{"set", "command-set=1", "baud=19200", "language=fr", "--verify"},
+         "02 02 34 01 03 34  command set -> 0x01 EPSON POS D101\n"
+         "02 02 36 01 03 36  language -> 0x01 (FR) France\n"
+         "02 02 33 01 03 33  baud rate -> 0x01 19200 bps\n"
+         "# then reopen at 19200 bps\n"
+         "02 01 44 03 46  information query (then wait up to 2 s)\n"},
+        {{"info", "-t", "0.5"}, "02 01 44 03 46  information query (then wait up to 0.5 s)\n"},
+        {{"cell-test", "block"}, std::string(40 * 3 - 1, ' ') + "  cell test: block\n"},
+        {{"download", "--com", "4"}, "02 03 40 AA 55 03 BF  download mode\n"},
+    };
+    TempDir cwd;
+    ASSERT_TRUE(WriteFileBytes(cwd / "config.data", "0123456789"));
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        std::vector<std::string> args = {"--dry-run", "--port", sim.Link()};
+        args.insert(args.end(), c.args.begin(), c.args.end());
+        const ProcessResult result = Vyxctl(args, {}, cwd.Path());
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+        const std::string header = "# " + sim.Link() + " at 9600 bps (dry run: not opened)\n";
+        ASSERT_EQ(result.out.rfind(header, 0), 0u) << result.out;
+        const std::string frames = result.out.substr(header.size());
+        if (c.args.front() == "cell-test") {
+            EXPECT_EQ(frames.substr(0, 5), "DB DB");
+            EXPECT_EQ(frames.substr(frames.size() - 19), "  cell test: block\n");
+        } else {
+            EXPECT_EQ(frames, c.out);
+        }
+    }
+    EXPECT_EQ(ReadFileBytes(cwd / "config.data"), "0123456789");
+    EXPECT_EQ(sim.Stop().find("open"), std::string::npos);
+    // map changes a link: it has no dry run.
+    EXPECT_EQ(Vyxctl({"--dry-run", "map", "COM7", "/dev/ttyUSB0"}).exitStatus, 2);
+}
+
+// The bytes of the trace lines in one direction, joined; false when a line is not of
+// the form "12:00:01.234567 > 02 01 44 03 46  ..D.F" (hex and ASCII agreeing in length).
+bool TracedBytes(const std::string& err, char direction, std::string& bytes) {
+    std::size_t start = 0;
+    for (std::size_t end; (end = err.find('\n', start)) != std::string::npos; start = end + 1) {
+        const std::string line = err.substr(start, end - start);
+        if (line.starts_with("vyxctl: ")) {
+            continue;
+        }
+        const auto gap = line.find("  ", 18);
+        const bool form = line.size() > 18 && line[2] == ':' && line[5] == ':' && line[8] == '.' &&
+                          line[15] == ' ' && line[17] == ' ' && gap != std::string::npos &&
+                          (gap - 18 + 1) / 3 == line.size() - gap - 2;
+        if (!form) {
+            return false;
+        }
+        if (line[16] == direction) {
+            bytes += (bytes.empty() ? "" : " ") + line.substr(18, gap - 18);
+        }
+    }
+    return true;
+}
+
+TEST_F(CliSimTest, TraceDumpsEveryByteOnStandardError) {
+    Simulator sim({"--no-pacing"});
+    ASSERT_TRUE(sim.Started());
+    for (const char* option : {"--trace", "-vv"}) {
+        SCOPED_TRACE(option);
+        const ProcessResult result = At(sim, {option, "info", "--json"});
+        EXPECT_EQ(result.exitStatus, 0) << result.err;
+        EXPECT_EQ(result.out.front(), '{');  // standard output stays clean
+        std::string sent;
+        std::string received;
+        EXPECT_TRUE(TracedBytes(result.err, '>', sent)) << result.err;
+        EXPECT_TRUE(TracedBytes(result.err, '<', received)) << result.err;
+        EXPECT_EQ(sent, "02 01 44 03 46");
+        EXPECT_EQ(received, "02 12 44 56 31 2E 30 00 00 00 00 00 00 00 00 00 00 00 00 00 03 2C");
+        EXPECT_NE(result.err.find("> 02 01 44 03 46  ..D.F\n"), std::string::npos);
+    }
+}
+
+TEST_F(CliSimTest, ProbeSaysTheDisplayMayShowStrayCharactersAndClearClearsThem) {
+    Simulator sim({"--no-pacing", "--baud", "38400"});
+    ASSERT_TRUE(sim.Started());
+    // On a terminal, the note follows the progress.
+    PtyPair terminal;
+    ASSERT_TRUE(terminal.ok());
+    Launch launch;
+    launch.args = {VyxctlPath(), "--port", sim.Link(), "probe"};
+    launch.outputFile = terminal.SlavePath();
+    EXPECT_EQ(RunProcess(launch, kRunBound).exitStatus, 0);
+    const auto shown = terminal.ReadUntilQuiet(100ms, 5s);
+    const std::string text(shown.begin(), shown.end());
+    EXPECT_NE(text.find("the queries sent at 2 other rates may show as stray characters on the "
+                        "display; `vyxctl --baud 38400 text \"\" \"\"` clears them"),
+              std::string::npos)
+        << text;
+
+    const ProcessResult result = At(sim, {"probe", "--clear"});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out.rfind("rate: 38400\n", 0), 0u) << result.out;
+    const std::string log = sim.Stop();
+    const auto cleared = log.rfind(R"(frame 2 "                    " "                    ")");
+    EXPECT_NE(cleared, std::string::npos) << log;
+    EXPECT_GT(cleared, log.rfind("reply")) << log;
+}
+
+TEST_F(CliSimTest, EnvironmentGivesPortAndRateAndAnOptionWins) {
+    Simulator sim({"--no-pacing", "--baud", "19200"});
+    ASSERT_TRUE(sim.Started());
+    ProcessResult result =
+        Vyxctl({"info", "--report"}, {{"VYX_PORT", sim.Link()}, {"VYX_BAUD", "19200"}});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(result.out, ReportOf("V1.0", " 0", " 0", " 0", " 1"));
+    TempDir dir;
+    result = Vyxctl({"-p", sim.Link(), "-b", "19200", "info", "-t", "1"},
+                    {{"VYX_PORT", dir / "gone"}, {"VYX_BAUD", "9600"}});
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    result = Vyxctl({"info"}, {{"VYX_PORT", sim.Link()}, {"VYX_BAUD", "1200"}});
+    EXPECT_EQ(result.exitStatus, 2);
+    result = Vyxctl({"--help"});
+    EXPECT_NE(result.out.find("VYX_PORT"), std::string::npos);
+    EXPECT_NE(result.out.find("VYX_BAUD"), std::string::npos);
+}
+
+TEST(CliExitTest, ListArgumentsRefuseAmbiguousAndUnknownForms) {
+    const struct {
+        std::vector<std::string> args;
+        std::string err;  // part of standard error
+    } cases[] = {
+        {{"font-set", "greek"},
+         "font-set \"greek\" is ambiguous: 10 \"Greek(Windows-1253)\", 13 \"Greek(CP737)\""},
+        {{"command-set", "utc"}, "2 \"UTC Standard\", 3 \"UTC Enhance\""},
+        {{"set", "language=xx"}, "\"xx\" is no entry of the language list"},
+        {{"set", "colour=red"}, "\"colour=red\" is no KEY=VALUE"},
+        {{"set", "language=fr", "language=de"}, "language is given twice"},
+        {{"lists", "fonts"}, "fonts"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.args.back());
+        const ProcessResult result = Vyxctl(c.args);
+        EXPECT_EQ(result.exitStatus, 2);
+        EXPECT_NE(result.err.find(c.err), std::string::npos) << result.err;
+    }
+    const ProcessResult lists = Vyxctl({"lists", "language"});
+    EXPECT_EQ(lists.exitStatus, 0);
+    EXPECT_NE(lists.out.find("    1  0x01  (FR) France\n"), std::string::npos) << lists.out;
 }
 
 }  // namespace

@@ -17,7 +17,11 @@ add_dependencies(cli_tests vyxctl vyx-display-sim)
 gtest_discover_tests(cli_tests DISCOVERY_MODE PRE_TEST
   PROPERTIES TIMEOUT 120 LABELS cli ENVIRONMENT VYX_CODEPAGE=1252)
 
-# vyxctl's own units, linked in: the reasons and hints of a failed opening.
-add_executable(cli_unit_tests ${CMAKE_CURRENT_LIST_DIR}/CliOpenFailureTest.cpp)
+# vyxctl's own units, linked in: the reasons and hints of a failed opening, the output
+# formatting, the forms of a list argument.
+add_executable(cli_unit_tests
+  ${CMAKE_CURRENT_LIST_DIR}/CliOpenFailureTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliFormattingTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliListArgumentTest.cpp)
 target_link_libraries(cli_unit_tests PRIVATE vyx_cli GTest::gtest_main vyx_warnings)
 gtest_discover_tests(cli_unit_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 60)
