@@ -123,7 +123,7 @@ class DialogPtyFixture : public DialogFixtureBase {
         DialogFixtureBase::SetUp();
     }
     std::string LinkTarget() override { return m_Pty.SlavePath(); }
-    void UseDevice(SerialPort&) override {}  // the platform's device
+    void UseDevice(SerialPort& /*port*/) override {}  // the platform's device
     Bytes Line(std::size_t count) override { return m_Pty.Read(count, 3s); }
     Bytes QueuedNothingMore() override { return m_Pty.ReadUntilQuiet(100ms, 1s); }
 

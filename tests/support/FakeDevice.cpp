@@ -308,8 +308,9 @@ DeviceOpener FakeLine::Opener() {
                 failure = SerialError{SerialError::Kind::Busy, "flock", path, 0,
                                       "held by another opening"};
             } else {
-                device = std::make_shared<FakeDevice>(state, path, rate, std::move(report),
-                                                      state->failNextPrepare);
+                // A copy: `report` still tells of a failure below (on the other branches).
+                device =
+                    std::make_shared<FakeDevice>(state, path, rate, report, state->failNextPrepare);
                 state->failNextPrepare = false;
                 state->open = device.get();
                 state->input.clear();  // stale input of an earlier user
