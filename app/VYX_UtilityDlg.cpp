@@ -1,3 +1,7 @@
+// CVYX_UtilityDlg, part 1: construction, OnInitDialog, EnablePortControls, the port
+// handlers (OnPortOpen, OnPortClose, OnExit), OnSysCommand, SendToDisplay and the
+// message table. The display commands and their handlers are in VYX_UtilityDlgCommands.cpp.
+
 #include "app/VYX_UtilityDlg.h"
 
 #include <array>

@@ -70,7 +70,8 @@ class CVYX_UtilityDlg {
     // The static message table.
     static std::span<const MessageMapEntry> MessageMap();
 
-    // Button handlers.
+    // Button handlers: the port's in VYX_UtilityDlg.cpp, the display commands (from
+    // OnChangeBaud on) in VYX_UtilityDlgCommands.cpp.
     void OnPortOpen();
     void OnPortClose();
     void OnExit();

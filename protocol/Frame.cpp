@@ -100,7 +100,8 @@ std::size_t Utf8SequenceLength(std::string_view s) {
     std::size_t len = 0;
     if (lead < 0x80) {
         return 1;
-    } else if (lead >= 0xC2 && lead <= 0xDF) {
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
         len = 2;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
         len = 3;

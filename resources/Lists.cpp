@@ -28,7 +28,7 @@ int FindEntry(std::span<const std::string_view> entries, std::string_view name) 
 }
 
 int BaudRateIndex(std::uint32_t bps) {
-    const auto it = std::find(kBaudRates.begin(), kBaudRates.end(), bps);
+    const auto* const it = std::find(kBaudRates.begin(), kBaudRates.end(), bps);
     return it == kBaudRates.end() ? -1 : static_cast<int>(it - kBaudRates.begin());
 }
 

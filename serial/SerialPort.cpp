@@ -302,8 +302,8 @@ bool SerialPort::DeviceLost() {
 // ---------------------------------------------------------------------------------
 // The watcher
 
-void SerialPort::ThreadWatchComm(std::shared_ptr<SerialDevice> device, std::uint16_t portNumber,
-                                 std::string portName) {
+void SerialPort::ThreadWatchComm(const std::shared_ptr<SerialDevice>& device,
+                                 std::uint16_t portNumber, const std::string& portName) {
     struct Running {
         std::atomic<int>& count;
         ~Running() { count.fetch_sub(1); }

@@ -128,8 +128,9 @@ class SerialPort {
     void CloseLocked();
     void JoinRetired();
 
-    void ThreadWatchComm(std::shared_ptr<SerialDevice> device, std::uint16_t portNumber,
-                         std::string portName);
+    // The references are to std::thread's own copies, which live as long as the thread.
+    void ThreadWatchComm(const std::shared_ptr<SerialDevice>& device, std::uint16_t portNumber,
+                         const std::string& portName);
     void HandleOverflow(const std::shared_ptr<SerialDevice>& device);
     // Shows `text` in the application message box and blocks until it is dismissed or
     // the opening is woken by a close; true when dismissed.

@@ -29,7 +29,7 @@ DisplaySim::DisplaySim(std::uint32_t listenRate, std::string_view firmwareVersio
     : m_Clock(std::move(clock)) {
     m_Cells.fill(' ');
     const auto& rates = resources::kBaudRates;
-    const auto it = std::find(rates.begin(), rates.end(), listenRate);
+    const auto* const it = std::find(rates.begin(), rates.end(), listenRate);
     m_BaudRateIndex = static_cast<std::uint8_t>(it == rates.end() ? 0 : it - rates.begin());
     m_ListenRate = resources::kBaudRates[m_BaudRateIndex];
     const std::size_t n = std::min(firmwareVersion.size(), kVersionLength);
@@ -223,7 +223,7 @@ void DisplaySim::DropPartialFrame(std::vector<Event>* events) {
     }
     ++m_Counters.framesRejected;
     if (events != nullptr) {
-        const auto end = m_Frame.begin() + static_cast<std::ptrdiff_t>(m_FrameFill);
+        auto* const end = m_Frame.begin() + static_cast<std::ptrdiff_t>(m_FrameFill);
         const std::uint8_t cmd = m_FrameFill > 2 ? m_Frame[2] : 0;
         events->push_back({EventKind::Rejected, cmd, {m_Frame.begin(), end}, 0, {}});
     }

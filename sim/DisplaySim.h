@@ -128,8 +128,8 @@ class DisplaySim {
                  std::vector<std::uint8_t>& reply);
     void DropPartialFrame(std::vector<Event>* events);
     void PutCharacter(std::uint8_t byte);
-    void Note(std::vector<Event>* events, EventKind kind, std::uint8_t byte,
-              const LineSettings& line);
+    static void Note(std::vector<Event>* events, EventKind kind, std::uint8_t byte,
+                     const LineSettings& line);
 
     std::array<std::uint8_t, kCellCount> m_Cells{};
     std::size_t m_Cursor = 0;

@@ -11,7 +11,7 @@ namespace vyx::sim {
 
 namespace {
 
-constexpr std::size_t kMaxFlood = 64U * 1024U * 1024U;
+constexpr std::size_t kMaxFlood = std::size_t{64} * 1024 * 1024;
 constexpr long long kMaxMs = 600000;  // ten minutes: longer is a typo, not a test
 
 std::optional<long long> Number(const std::string& text, long long low, long long high) {

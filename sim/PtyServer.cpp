@@ -29,7 +29,7 @@ namespace {
 constexpr auto kFloodFallback = std::chrono::milliseconds(200);
 // A host that keeps asking but never reads would make the queue grow without end; a real
 // display's transmitter would just overrun. Replies beyond this backlog are dropped.
-constexpr std::size_t kMaxBacklog = 64 * 1024;
+constexpr std::size_t kMaxBacklog = std::size_t{64} * 1024;
 
 std::string Failed(const std::string& call, const std::string& what) {
     return call + " " + what + ": " + std::strerror(errno);
@@ -150,8 +150,9 @@ int PtyServer::CheckLinks(std::string& error) {
         }
         const std::string target = ReadLink(path);
         if (!m_Options.replace && !IsStaleSimulatorLink(target)) {
-            error = path + " already links to " + target +
-                    ": not replaced (--replace takes it over and puts it back at exit)";
+            error = path;
+            error += " already links to " + target;
+            error += ": not replaced (--replace takes it over and puts it back at exit)";
             return 0;
         }
     }

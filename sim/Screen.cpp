@@ -85,7 +85,9 @@ class ConverterCache {
         }
         return m_Open[slot];
     }
-    static inline const iconv_t kNone = reinterpret_cast<iconv_t>(-1);
+    // iconv_open's documented failure value is (iconv_t)-1.
+    static inline const iconv_t kNone =
+        reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
 
   private:
     std::array<iconv_t, kSlots> m_Open{};

@@ -14,7 +14,7 @@ namespace vyx::sim {
 class StdoutWriter {
   public:
     // Queues at most this many bytes; a Write() that would go beyond is refused whole.
-    static constexpr std::size_t kMaxQueued = 64 * 1024;
+    static constexpr std::size_t kMaxQueued = std::size_t{64} * 1024;
 
     StdoutWriter();
     ~StdoutWriter();

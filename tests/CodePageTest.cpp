@@ -138,8 +138,9 @@ TEST(CodePage, EveryCodePageTheProgramChoosesIsAvailable) {
                                "zh_CN", "ko", "zh_TW"}) {
         EXPECT_TRUE(CodePageAvailable(AnsiCodePageOfLocale(locale))) << locale;
     }
-    for (std::uint8_t i = 0; i < resources::kDefaultFontEntries.size(); ++i) {
-        EXPECT_TRUE(CodePageAvailable(FontSetCodePage(i).value_or(kFontSetFallback))) << int(i);
+    for (std::size_t i = 0; i < resources::kDefaultFontEntries.size(); ++i) {
+        const auto font = static_cast<std::uint8_t>(i);
+        EXPECT_TRUE(CodePageAvailable(FontSetCodePage(font).value_or(kFontSetFallback))) << i;
     }
     EXPECT_FALSE(CodePageAvailable(99999));
 }

@@ -51,7 +51,7 @@ class DialogInformationTest : public DialogFixture {
         EXPECT_EQ(m_Fake.Boxes()[index].caption, "VYX Information");
         EXPECT_EQ(m_Fake.Boxes()[index].style, 0x40u);
     }
-    void ExpectIdleAndEmpty() {
+    static void ExpectIdleAndEmpty() {
         EXPECT_EQ(CVYX_UtilityDlg::GetResponseState(), ResponseState::Idle);
         EXPECT_TRUE(CVYX_UtilityDlg::ReportText().empty());
     }

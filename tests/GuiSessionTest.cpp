@@ -19,8 +19,8 @@
 
 #include "app/DialogNavigation.h"
 #include "app/VYX_UtilityDlg.h"
-#include "app/WxMainDialog.h"
-#include "app/WxNotifier.h"
+#include "app/wx/WxMainDialog.h"
+#include "app/wx/WxNotifier.h"
 #include "resources/ControlIds.h"
 #include "tests/GuiTestSupport.h"
 #include "tests/support/PtyPair.h"
@@ -67,7 +67,7 @@ class GuiSession : public testing::Test {
         return count;
     }
 
-    void ExpectOpenState(app::WxDialogWindow& window, bool open) {
+    static void ExpectOpenState(app::WxDialogWindow& window, bool open) {
         for (const int id : kCommandButtons) {
             EXPECT_EQ(window.FindWindow(id)->IsEnabled(), open) << id;
         }

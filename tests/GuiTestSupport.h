@@ -21,8 +21,8 @@
 #include <string>
 #include <vector>
 
-#include "app/WxAboutDlg.h"
-#include "app/WxMainDialog.h"
+#include "app/wx/WxAboutDlg.h"
+#include "app/wx/WxMainDialog.h"
 
 namespace vyx::test {
 
@@ -62,7 +62,7 @@ class BoxRecorder final : public wxModalDialogHook {
         }
         return wxID_OK;
     }
-    void Exit(wxDialog*) override {}
+    void Exit(wxDialog* /*box*/) override {}
 
   private:
     wxDialog* m_Keep;

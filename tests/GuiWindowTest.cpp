@@ -13,7 +13,7 @@
 #include <string>
 
 #include "app/VYX_UtilityDlg.h"
-#include "app/WxMainDialog.h"
+#include "app/wx/WxMainDialog.h"
 #include "resources/ControlIds.h"
 #include "resources/Templates.h"
 #include "tests/GuiTestSupport.h"

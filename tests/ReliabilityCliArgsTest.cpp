@@ -17,7 +17,10 @@ TEST(ReliabilityCliArgsTest, NonNumericTimeoutsAreUsageErrors) {
     testing::internal::CaptureStderr();
     for (const char* value : {"nan", "-nan", "NaN", "inf", "-inf", "0", "1e400", "3600.5"}) {
         for (const char* command : {"info", "probe"}) {
-            std::string a0 = "vyxctl", a1 = command, a2 = "--timeout", a3 = value;
+            std::string a0 = "vyxctl";
+            std::string a1 = command;
+            std::string a2 = "--timeout";
+            std::string a3 = value;
             char* argv[] = {a0.data(), a1.data(), a2.data(), a3.data(), nullptr};
             const auto outcome = cli::ParseCommandLine(4, argv);
             EXPECT_FALSE(outcome.invocation.has_value()) << command << " --timeout " << value;
@@ -40,6 +43,7 @@ TEST(ReliabilityCliArgsTest, EmptyRatesAreUsageErrors) {
     };
     for (auto args : lines) {
         std::vector<char*> argv;
+        argv.reserve(args.size() + 1);
         for (std::string& a : args) {
             argv.push_back(a.data());
         }

@@ -468,7 +468,7 @@ TEST_F(SerialPortTest, FailedOpeningsLeaveTheirErrorAsAValue) {
 
 // An opener that fails without a word still leaves a reason to read.
 TEST(SerialPortOpenerTest, SilentOpenerFailureStillLeavesAnError) {
-    SerialPort port([](const std::string&, std::uint32_t, SerialDevice::ErrorReport) {
+    SerialPort port([](const std::string&, std::uint32_t, const SerialDevice::ErrorReport&) {
         return std::shared_ptr<SerialDevice>();
     });
     port.SetDiagnosticSink([](const SerialError&) {});

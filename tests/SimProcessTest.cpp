@@ -133,7 +133,7 @@ class SimProcess {
         m_Pid = -1;
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
-    void Signal(int sig) { kill(m_Pid, sig); }
+    void Signal(int sig) const { kill(m_Pid, sig); }
     // Everything logged until end of file or the deadline.
     std::string Rest(Clock::time_point deadline) {
         std::string all;
@@ -232,7 +232,7 @@ class HostLine {
     }
     bool ok() const { return m_Fd >= 0; }
     int fd() const { return m_Fd; }
-    bool Write(const Bytes& bytes) {
+    bool Write(const Bytes& bytes) const {
         return write(m_Fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
     // Writes all bytes, waiting for room as long as the deadline allows.
@@ -252,7 +252,7 @@ class HostLine {
         return true;
     }
     // Sets the host's side of the line: speed and number of stop bits.
-    bool Set(speed_t speed, bool twoStopBits = false) {
+    bool Set(speed_t speed, bool twoStopBits = false) const {
         termios tio{};
         if (tcgetattr(m_Fd, &tio) != 0) {
             return false;
@@ -615,7 +615,7 @@ class StalledOutput {
 TEST(SimProcess, StalledOutputNeverStallsTheDisplay) {
     // Each junk byte gives three characters of log or a redraw: far more than the pipe,
     // the terminal and the simulator's own queue hold.
-    const Bytes junk(32 * 1024, 'x');
+    const Bytes junk(std::size_t{32} * 1024, 'x');
     for (const bool terminal : {false, true}) {
         for (const bool resume : {false, true}) {
             SCOPED_TRACE(std::string(terminal ? "paused terminal" : "unread pipe") +

@@ -12,8 +12,9 @@ namespace vyx::protocol {
 
 namespace {
 
-const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);
-constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+// iconv_open's documented failure value is (iconv_t)-1.
+const iconv_t kNoConverter = reinterpret_cast<iconv_t>(-1);  // NOLINT(performance-no-int-to-ptr)
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";    // U+FFFD
 
 iconv_t Open(const std::string& to, const std::string& from) {
     return iconv_open(to.c_str(), from.c_str());

@@ -10,7 +10,8 @@
 
 #include "protocol/Download.h"
 
-extern char** environ;
+// POSIX has the program declare it; glibc declares it too, but only under _GNU_SOURCE.
+extern char** environ;  // NOLINT(readability-redundant-declaration)
 
 namespace vyx::protocol {
 

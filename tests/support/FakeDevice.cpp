@@ -291,8 +291,9 @@ const std::string& FakeLine::Path() const {
 }
 
 DeviceOpener FakeLine::Opener() {
-    return [state = m_State](const std::string& path, std::uint32_t rate,
-                             SerialDevice::ErrorReport report) -> std::shared_ptr<SerialDevice> {
+    return [state = m_State](
+               const std::string& path, std::uint32_t rate,
+               const SerialDevice::ErrorReport& report) -> std::shared_ptr<SerialDevice> {
         std::optional<SerialError> failure;
         std::shared_ptr<FakeDevice> device;
         {
@@ -308,8 +309,8 @@ DeviceOpener FakeLine::Opener() {
                 failure = SerialError{SerialError::Kind::Busy, "flock", path, 0,
                                       "held by another opening"};
             } else {
-                device = std::make_shared<FakeDevice>(state, path, rate, std::move(report),
-                                                      state->failNextPrepare);
+                device =
+                    std::make_shared<FakeDevice>(state, path, rate, report, state->failNextPrepare);
                 state->failNextPrepare = false;
                 state->open = device.get();
                 state->input.clear();  // stale input of an earlier user

@@ -1,6 +1,6 @@
-#include "app/WxAboutDlg.h"
+#include "app/wx/WxAboutDlg.h"
 
-#include "app/WxResources.h"
+#include "app/wx/WxResources.h"
 #include "resources/Templates.h"
 
 namespace vyx::app {

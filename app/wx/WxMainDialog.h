@@ -5,8 +5,8 @@
 #include <memory>
 
 #include "app/VYX_UtilityDlg.h"
-#include "app/WxDialogWindow.h"
-#include "app/WxMessageBoxes.h"
+#include "app/wx/WxDialogWindow.h"
+#include "app/wx/WxMessageBoxes.h"
 
 namespace vyx::app {
 

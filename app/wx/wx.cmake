@@ -1,6 +1,8 @@
-# The wx window, the About box and the application. wx 3.2's CMake module on CMake 3.25
-# has no imported target; its use file adds the include directories as SYSTEM, so
-# -Werror never fires on wx headers.
+# The wx window, the About box and the application, on GTK. The choices GTK forces (the
+# dialog's own modal loop, wx's generic message box, no window menu) are made here, each
+# with its reason where it is made; a native window elsewhere makes its own.
+# wx 3.2's CMake module on CMake 3.25 has no imported target; its use file adds the
+# include directories as SYSTEM, so -Werror never fires on wx headers.
 find_package(wxWidgets REQUIRED COMPONENTS core base)
 include(${wxWidgets_USE_FILE})
 

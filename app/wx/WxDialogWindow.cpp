@@ -1,4 +1,4 @@
-#include "app/WxDialogWindow.h"
+#include "app/wx/WxDialogWindow.h"
 
 #include <wx/button.h>
 #include <wx/combobox.h>
@@ -9,9 +9,9 @@
 
 #include "app/DialogNavigation.h"
 #include "app/VYX_UtilityDlg.h"
-#include "app/WxAboutDlg.h"
-#include "app/WxMessageBoxes.h"
-#include "app/WxResources.h"
+#include "app/wx/WxAboutDlg.h"
+#include "app/wx/WxMessageBoxes.h"
+#include "app/wx/WxResources.h"
 #include "resources/ControlIds.h"
 #include "resources/StringTable.h"
 #include "resources/Templates.h"
@@ -52,6 +52,7 @@ int WxDialogWindow::ShowModal() {
     }
     SetReturnCode(wxID_CANCEL);
     Show();
+    // GTK: a loop of our own, as wx's modal run would grab input from the watcher's box.
     wxGUIEventLoop loop;
     m_ModalLoop = &loop;
     m_Ending = false;

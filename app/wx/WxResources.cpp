@@ -1,4 +1,4 @@
-#include "app/WxResources.h"
+#include "app/wx/WxResources.h"
 
 #include <algorithm>
 

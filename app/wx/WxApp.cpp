@@ -5,7 +5,7 @@
 #include <cstring>
 #include <new>
 
-#include "app/WxMainDialog.h"
+#include "app/wx/WxMainDialog.h"
 #include "resources/Version.h"
 
 namespace vyx::app {
@@ -16,7 +16,7 @@ class CVYX_UtilityApp final : public wxApp {
   public:
     // The instance has static storage (see below); wx deletes the application object
     // at clean-up, which then only runs its destructor.
-    static void operator delete(void*) {}
+    static void operator delete(void* /*object*/) {}
 
     // Runs the dialog and returns false: the program ends when the dialog has ended.
     bool OnInit() override {

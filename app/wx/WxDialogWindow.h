@@ -8,7 +8,7 @@
 
 #include "app/DialogNavigation.h"
 #include "app/DialogWindow.h"
-#include "app/WxNotifier.h"
+#include "app/wx/WxNotifier.h"
 
 namespace vyx::app {
 
@@ -51,10 +51,12 @@ class WxDialogWindow final : public wxDialog, public DialogWindow {
     bool IsWindowEnabled(int id) const override;
     void MessageBox(const std::string& text, const std::string& caption, unsigned style) override;
     void ShowAboutBox() override;
+    // GTK: no window menu a program can extend; F1 and the context menu stand in for it.
     bool HasSystemMenu() const override { return false; }
     void AppendSystemMenuSeparator() override {}
-    void AppendSystemMenuItem(unsigned, const std::string&) override {}
+    void AppendSystemMenuItem(unsigned /*id*/, const std::string& /*text*/) override {}
     void SetIcons() override;
+    using wxDialog::SetIcons;  // wx's own overload, taking the icons, stays callable
     void Beep() override;
     void EndDialog(int result) override;
     NotifyWindow& Notifier() override { return *m_Notifier; }

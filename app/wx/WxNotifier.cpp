@@ -1,4 +1,4 @@
-#include "app/WxNotifier.h"
+#include "app/wx/WxNotifier.h"
 
 #include <utility>
 

@@ -1,4 +1,11 @@
-// The dialog's display commands, the information query and the download hand-off.
+// CVYX_UtilityDlg, part 2: the handlers that talk to the display.
+//   OnChangeBaud, OnInputString, OnSetCommandSet, OnSetDefaultFont, OnFontSet,
+//   OnCellTest (with SendListFrame), OnInformation and OnCommRead (the information
+//   query and its report), OnProgramDownLoad (the hand-off to the programming tool),
+//   and the accessors of the program-wide state below.
+// Part 1, VYX_UtilityDlg.cpp: construction, OnInitDialog, EnablePortControls, the port
+// handlers (OnPortOpen, OnPortClose, OnExit), OnSysCommand, SendToDisplay and the
+// message table.
 
 #include <algorithm>
 #include <array>
@@ -19,18 +26,21 @@ namespace {
 namespace res = vyx::resources;
 namespace proto = vyx::protocol;
 
-// Program-wide state with static storage. Only the window thread touches it (every
-// handler runs there, one at a time; the watcher reaches the dialog only through posted
-// messages), so it needs no lock.
-//
-// Frames are assembled in place. The main buffer is never cleared: each sender writes
-// the bytes it sends and the count decides what goes out.
+// Program-wide state with static storage: one instance for the program, not per dialog.
+// Only the window thread touches it (every handler runs there, one at a time; the
+// watcher reaches the dialog only through posted messages), so it needs no lock.
+
+// Static: frames are assembled in place, and the main buffer keeps old bytes past the
+// count, as it is never cleared (each sender writes the bytes it sends).
 std::array<std::uint8_t, proto::kMainTxBufferSize> g_TxBuffer{};
 // The language command's own buffer, zero-filled before each use.
 std::array<std::uint8_t, proto::kSecondTxBufferSize> g_TxBuffer2{};
+// Static: a reply still awaited survives closing and reopening the port.
 ResponseState g_ResponseState = ResponseState::Idle;
-std::string g_ReportText;      // the report while its box is up, empty otherwise
-bool g_CellTestBlock = false;  // false at program start; only the cell test flips it
+// Static: a report arriving while another's box is up replaces it (empty with no box up).
+std::string g_ReportText;
+// Static: false at program start, flipped by each cell test, reset by nothing else.
+bool g_CellTestBlock = false;
 
 }  // namespace
 

@@ -1,4 +1,4 @@
-#include "app/WxMessageBoxes.h"
+#include "app/wx/WxMessageBoxes.h"
 
 #include <wx/app.h>
 #include <wx/button.h>
@@ -25,6 +25,7 @@ void ShowMessageBox(wxWindow* parent, const std::string& text, const std::string
     } else if ((style & 0xF0) == MB_ICONINFORMATION) {
         icon = wxICON_INFORMATION;
     }
+    // GTK: its native box draws no icon, so wx's generic box shows the stop or the "i".
     wxGenericMessageDialog box(parent, wxString::FromUTF8(text), wxString::FromUTF8(caption),
                                wxOK | wxCENTRE | icon);
     box.ShowModal();
@@ -40,17 +41,20 @@ WxAppMessageBox::~WxAppMessageBox() {
 
 void WxAppMessageBox::Show(const std::string& text, std::function<void()> onDismissed) {
     int id = 0;
+    std::function<void()> refused;  // called outside the lock
     {
         std::lock_guard<std::mutex> guard(m_State->lock);
         if (!m_State->shutDown && wxTheApp != nullptr) {
             id = ++m_State->nextId;
             m_State->boxes.emplace(id, Pending{text, std::move(onDismissed), nullptr});
+        } else {
+            refused = std::move(onDismissed);
         }
     }
     if (id == 0) {
         // No window thread to show it on any more: counts as dismissed.
-        if (onDismissed) {
-            onDismissed();
+        if (refused) {
+            refused();
         }
         return;
     }

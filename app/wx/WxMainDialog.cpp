@@ -1,4 +1,4 @@
-#include "app/WxMainDialog.h"
+#include "app/wx/WxMainDialog.h"
 
 namespace vyx::app {
 
