@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/Completion.h"
 #include "cli/ExitStatus.h"
 #include "cli/LocaleText.h"
 #include "cli/Output.h"
@@ -305,11 +306,16 @@ int RunCommand(const Invocation& invocation) {
         case Command::Probe:
             return RunProbe(invocation);
         case Command::Ports:
-            return ListPorts(std::cout);
+            return ListPorts(std::cout, invocation.json);
         case Command::Map:
             return MapPort(invocation.comName, invocation.device);
         case Command::Unmap:
             return UnmapPort(invocation.comName);
+        case Command::Completion:
+            // The parser checked the shell: there is a script for it.
+            std::cout
+                << CompletionScript(CommandLineCompletionModel(), invocation.shell).value_or("");
+            return kExitOk;
     }
     return kExitUsage;
 }

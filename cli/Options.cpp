@@ -283,13 +283,23 @@ class Parser {
     }
 
     void AddPortCommands() {
-        AddCommand("ports", "list COM1 to COM20 and the serial devices present", Command::Ports);
+        CLI::App* ports =
+            AddCommand("ports", "list the serial devices present and what COM1 to COM20 lead to",
+                       Command::Ports);
+        ports->add_flag("--json", m_Invocation.json, "print one JSON object instead");
         CLI::App* map =
             AddCommand("map", "link COMn to a device in the ports folder", Command::Map);
         map->add_option("COMn", m_Invocation.comName, "COM name, e.g. COM4")->required();
-        map->add_option("DEVICE", m_Invocation.device, "device, e.g. /dev/ttyUSB0")->required();
+        map->add_option("DEVICE", m_Invocation.device,
+                        "device, e.g. /dev/serial/by-id/usb-..., /dev/ttyUSB0 or ttyUSB0")
+            ->required();
         CLI::App* unmap = AddCommand("unmap", "remove the link of COMn", Command::Unmap);
         unmap->add_option("COMn", m_Invocation.comName, "COM name, e.g. COM4")->required();
+        CLI::App* completion =
+            AddCommand("completion", "print the completion script of a shell", Command::Completion);
+        completion->add_option("SHELL", m_Invocation.shell, "bash, zsh or fish")
+            ->required()
+            ->check(CLI::IsMember(kCompletionShells));
     }
 
     std::string Validate() {
@@ -386,9 +396,21 @@ class Parser {
         if (ComNumber(m_Invocation.comName) == 0) {
             return m_Invocation.comName + ": not a COM name (COM1, COM2, ...)";
         }
-        if (m_Invocation.command == Command::Map && m_Invocation.device.empty()) {
+        if (m_Invocation.command == Command::Unmap) {
+            return {};
+        }
+        // The dialog offers COM1 to COM20 only: a higher link could never be chosen there.
+        if (ComNumber(m_Invocation.comName) > resources::kComPortCount) {
+            return "map: " + m_Invocation.comName + ": the dialog lists COM1 to COM" +
+                   std::to_string(resources::kComPortCount) + " only";
+        }
+        if (m_Invocation.device.empty()) {
             return "map: DEVICE is empty; `vyxctl unmap " + m_Invocation.comName +
                    "` removes a link";
+        }
+        // A bare name, as `ports` and dmesg show them ("ttyUSB1"), is a node in /dev.
+        if (m_Invocation.device.find('/') == std::string::npos) {
+            m_Invocation.device = "/dev/" + m_Invocation.device;
         }
         return {};
     }
@@ -406,6 +428,11 @@ int UsageError(const std::string& message) {
 }
 
 }  // namespace
+
+CompletionModel CommandLineCompletionModel() {
+    Parser parser;
+    return CompletionModelOf(parser.App());
+}
 
 ParseOutcome ParseCommandLine(int argc, char** argv) {
     Parser parser;

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "cli/Completion.h"
 #include "cli/TextEncoding.h"
 
 namespace vyx::cli {
@@ -22,6 +23,7 @@ enum class Command {
     Ports,
     Map,
     Unmap,
+    Completion,
 };
 
 // Everything the command line asked for, validated: list indices are in range, the
@@ -32,7 +34,7 @@ struct Invocation {
     bool baudGiven = false;     // --baud was on the command line (probe tries it first)
     Command command = Command::Info;
 
-    bool json = false;  // info
+    bool json = false;  // info, ports
     // info, --verify: the whole wait; probe: the wait at each rate. Kept to the
     // microsecond, so the wait told is the wait used.
     std::chrono::microseconds timeout{2'000'000};
@@ -45,7 +47,8 @@ struct Invocation {
     bool noTool = false;        // download
     int comNumber = 0;          // download: COM number the record names (1-20)
     std::string comName;        // map, unmap: "COMn"
-    std::string device;         // map
+    std::string device;         // map: a path ("ttyUSB0" is taken as /dev/ttyUSB0)
+    std::string shell;          // completion: bash, zsh or fish
 };
 
 // The usage line printed with every usage error.
@@ -60,5 +63,8 @@ struct ParseOutcome {
     int exitStatus = 0;
 };
 ParseOutcome ParseCommandLine(int argc, char** argv);
+
+// The commands and options ParseCommandLine knows, for the shells' completion.
+CompletionModel CommandLineCompletionModel();
 
 }  // namespace vyx::cli
