@@ -79,7 +79,7 @@ std::vector<CompletionOption> OptionsOf(const CLI::App& app, const std::string& 
             option.names.push_back("-" + name);
         }
         option.description = opt->get_description();
-        option.takesValue = isArgument || opt->get_type_size_max() > 0;
+        option.takesValue = isArgument || opt->get_items_expected_max() > 0;
         if (option.takesValue) {
             option.values = SetWords(opt->get_type_name());
             AddKnownValues(command, isArgument ? opt->get_name() : option.names.front(), option);

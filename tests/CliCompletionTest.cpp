@@ -59,6 +59,7 @@ TEST(CliCompletion, BashOffersCommandsOptionsListEntriesAndComNames) {
         {{"--port", "COM1"}, {"COM1", "COM10", "COM15", "COM19"}, false},
         {{"--baud", "1"}, {"19200", "115200"}, true},
         {{"cell-test", "b"}, {"blank", "block"}, true},
+        {{"cell-test", "--help", "b"}, {"blank", "block"}, true},  // a flag takes no value
         {{"completion", ""}, {"bash", "zsh", "fish"}, true},
         {{"font-set", "Euro"}, {"Euro\\(CP-858\\)"}, true},
         {{"language", "(F"}, {"\\(FR\\)\\ France"}, true},
@@ -96,6 +97,7 @@ TEST(CliCompletion, FishOffersTheSame) {
         {{""}, {"info", "ports", "map", "completion", "language"}, false},
         {{"--port", "COM1"}, {"COM1", "COM10", "COM19"}, false},
         {{"cell-test", "b"}, {"blank", "block"}, true},
+        {{"--help", "cell-test", "b"}, {"blank", "block"}, true},  // a flag takes no value
         {{"completion", ""}, {"bash", "zsh", "fish"}, true},
         {{"font-set", "Euro"}, {"Euro(CP-858)"}, true},
         {{"language", ""}, {"(FR) France", "(US) USA"}, false},
