@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/Completion.h"
 #include "cli/ExitStatus.h"
 #include "cli/Formatting.h"
 #include "cli/ListArgument.h"
@@ -442,7 +443,7 @@ int RunCommand(const Invocation& invocation) {
         case Command::Probe:
             return RunProbe(invocation);
         case Command::Ports:
-            return ListPorts(std::cout);
+            return ListPorts(std::cout, invocation.json);
         case Command::Map:
             return MapPort(invocation.comName, invocation.device);
         case Command::Unmap:
@@ -451,6 +452,11 @@ int RunCommand(const Invocation& invocation) {
             return RunSet(invocation);
         case Command::Lists:
             return RunLists(invocation);
+        case Command::Completion:
+            // The parser checked the shell: there is a script for it.
+            std::cout
+                << CompletionScript(CommandLineCompletionModel(), invocation.shell).value_or("");
+            return kExitOk;
     }
     return kExitUsage;
 }

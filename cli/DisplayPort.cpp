@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/DeviceAccess.h"
 #include "cli/Formatting.h"
 #include "cli/OpenFailure.h"
 #include "cli/Output.h"
@@ -93,7 +94,8 @@ int DisplayPort::Open(const std::string& portName, std::uint32_t baud) {
     if (m_Port.OpenPort(portName, baud, number) == 1) {
         return 1;
     }
-    const OpenFailure failure = DescribeOpenFailure(m_Port.LastError());
+    const SerialError error = m_Port.LastError();
+    const OpenFailure failure = DescribeOpenFailure(error, LookUpDeviceAccess(error.path));
     Fail("cannot open " + m_Description + ": " + failure.reason, failure.hint);
     return 0;
 }

@@ -1,5 +1,7 @@
 #include "cli/OpenFailure.h"
 
+#include <cstdio>
+
 namespace vyx::cli {
 
 namespace {
@@ -9,10 +11,39 @@ constexpr const char* kPortsHint =
 constexpr const char* kDialoutHint =
     "hint: serial devices belong to the dialout group: "
     "sudo usermod -aG dialout \"$USER\", then log in again";
+constexpr const char* kNewLoginHint =
+    "hint: you were added to the dialout group after this login: log in again "
+    "(or run `newgrp dialout`)";
+
+// "crw-rw----" for a character device with mode 0660.
+std::string ModeText(unsigned mode) {
+    std::string text = "c";
+    const char* letters = "rwx";
+    for (unsigned bit = 0; bit < 9; ++bit) {
+        text += (mode & (0400U >> bit)) != 0 ? letters[bit % 3] : '-';
+    }
+    return text;
+}
+
+std::string AccessHint(const std::string& path, const std::optional<DeviceAccess>& access) {
+    if (!access) {
+        return "hint: `ls -lL " + path + "` shows who may open it";
+    }
+    if (access->group == "dialout" && !access->inGroup) {
+        return access->listedInGroup ? kNewLoginHint : kDialoutHint;
+    }
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", access->mode);
+    return "hint: " + path + " is " + ModeText(access->mode) + " (" + mode + ") owner " +
+           access->owner + " group " + access->group +
+           (access->inGroup ? ", and this user is in that group" : "") +
+           "; the owner or root can change that (chmod, chgrp, or a udev rule)";
+}
 
 }  // namespace
 
-OpenFailure DescribeOpenFailure(const SerialError& error) {
+OpenFailure DescribeOpenFailure(const SerialError& error,
+                                const std::optional<DeviceAccess>& access) {
     using Kind = SerialError::Kind;
     switch (error.kind) {
         case Kind::NoDevice:
@@ -21,7 +52,7 @@ OpenFailure DescribeOpenFailure(const SerialError& error) {
         case Kind::NotASerialDevice:
             return {"not a serial device", kPortsHint};
         case Kind::AccessDenied:
-            return {error.message, kDialoutHint};
+            return {error.message, AccessHint(error.path, access)};
         case Kind::Busy: {
             // A lock held by another opener says less than "busy" in the OS's words.
             const std::string reason =

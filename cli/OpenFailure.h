@@ -1,7 +1,9 @@
 #pragma once
 
+#include <optional>
 #include <string>
 
+#include "cli/DeviceAccess.h"
 #include "serial/SerialError.h"
 
 namespace vyx::cli {
@@ -13,7 +15,11 @@ struct OpenFailure {
 };
 
 // The reason and hint for the error a failed opening left, from its kind (the same on
-// every platform), not from the operating system's code.
-OpenFailure DescribeOpenFailure(const SerialError& error);
+// every platform), not from the operating system's code. `access` is who may open the
+// device (LookUpDeviceAccess(error.path)); it decides the hint for a refused access:
+// the dialout advice only when the device's group is dialout and this user is not in it,
+// otherwise the owner, group and mode.
+OpenFailure DescribeOpenFailure(const SerialError& error,
+                                const std::optional<DeviceAccess>& access);
 
 }  // namespace vyx::cli

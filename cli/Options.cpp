@@ -27,8 +27,9 @@ constexpr const char* kFooter =
     "port could not be opened, 4 no valid reply in time (or the device was lost), 5\n"
     "config.data (or a port link) could not be written, 6 --verify found another value,\n"
     "7 the bytes did not all reach the port, 8 the programming tool could not be started.\n"
-    "COMn resolves to $VYX_PORTS_DIR/COMn, else ~/.config/vyx-utility/ports/COMn, else\n"
-    "/dev/ttyS(n-1); see `vyxctl ports` and `vyxctl map`.\n"
+    "COMn resolves to $VYX_PORTS_DIR/COMn, else\n"
+    "${XDG_CONFIG_HOME:-~/.config}/vyx-utility/ports/COMn, else /dev/ttyS(n-1); see\n"
+    "`vyxctl ports` and `vyxctl map`.\n"
     "VYX_PORT and VYX_BAUD give --port and --baud when they are not on the command line.\n"
     "A list argument takes an index (decimal or 0x..), a name or a short form of it\n"
     "(fr, France, cp858, Euro, D101); `vyxctl lists` shows them.";
@@ -293,13 +294,23 @@ class Parser {
     }
 
     void AddPortCommands() {
-        AddCommand("ports", "list COM1 to COM20 and the serial devices present", Command::Ports);
+        CLI::App* ports =
+            AddCommand("ports", "list the serial devices present and what COM1 to COM20 lead to",
+                       Command::Ports);
+        ports->add_flag("--json", m_Invocation.json, "print one JSON object instead");
         CLI::App* map =
             AddCommand("map", "link COMn to a device in the ports folder", Command::Map);
         map->add_option("COMn", m_Invocation.comName, "COM name, e.g. COM4")->required();
-        map->add_option("DEVICE", m_Invocation.device, "device, e.g. /dev/ttyUSB0")->required();
+        map->add_option("DEVICE", m_Invocation.device,
+                        "device, e.g. /dev/serial/by-id/usb-..., /dev/ttyUSB0 or ttyUSB0")
+            ->required();
         CLI::App* unmap = AddCommand("unmap", "remove the link of COMn", Command::Unmap);
         unmap->add_option("COMn", m_Invocation.comName, "COM name, e.g. COM4")->required();
+        CLI::App* completion =
+            AddCommand("completion", "print the completion script of a shell", Command::Completion);
+        completion->add_option("SHELL", m_Invocation.shell, "bash, zsh or fish")
+            ->required()
+            ->check(CLI::IsMember(kCompletionShells));
     }
 
     std::string Validate() {
@@ -436,9 +447,21 @@ class Parser {
         if (ComNumber(m_Invocation.comName) == 0) {
             return m_Invocation.comName + ": not a COM name (COM1, COM2, ...)";
         }
-        if (m_Invocation.command == Command::Map && m_Invocation.device.empty()) {
+        if (m_Invocation.command == Command::Unmap) {
+            return {};
+        }
+        // The dialog offers COM1 to COM20 only: a higher link could never be chosen there.
+        if (ComNumber(m_Invocation.comName) > resources::kComPortCount) {
+            return "map: " + m_Invocation.comName + ": the dialog lists COM1 to COM" +
+                   std::to_string(resources::kComPortCount) + " only";
+        }
+        if (m_Invocation.device.empty()) {
             return "map: DEVICE is empty; `vyxctl unmap " + m_Invocation.comName +
                    "` removes a link";
+        }
+        // A bare name, as `ports` and dmesg show them ("ttyUSB1"), is a node in /dev.
+        if (m_Invocation.device.find('/') == std::string::npos) {
+            m_Invocation.device = "/dev/" + m_Invocation.device;
         }
         return {};
     }
@@ -459,30 +482,9 @@ int UsageError(const std::string& message) {
 
 }  // namespace
 
-CommandLineNames DescribeCommandLine() {
+CompletionModel CommandLineCompletionModel() {
     Parser parser;
-    CommandLineNames names;
-    const auto optionNames = [](const CLI::App& app) {
-        std::vector<std::string> found;
-        for (const CLI::Option* option : app.get_options()) {
-            for (const std::string& name : option->get_snames()) {
-                found.push_back("-" + name);
-            }
-            for (const std::string& name : option->get_lnames()) {
-                found.push_back("--" + name);
-            }
-        }
-        return found;
-    };
-    names.globalOptions = optionNames(parser.App());
-    for (const CLI::App* sub : parser.App().get_subcommands({})) {
-        names.commands.push_back(sub->get_name());
-        names.commandOptions[sub->get_name()] = optionNames(*sub);
-    }
-    for (const ListInfo& list : Lists()) {
-        names.lists.emplace_back(list.name);
-    }
-    return names;
+    return CompletionModelOf(parser.App());
 }
 
 ParseOutcome ParseCommandLine(int argc, char** argv) {

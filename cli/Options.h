@@ -2,12 +2,12 @@
 
 #include <chrono>
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
+#include "cli/Completion.h"
 #include "cli/TextEncoding.h"
 
 namespace vyx::cli {
@@ -27,6 +27,7 @@ enum class Command {
     Unmap,
     Set,
     Lists,
+    Completion,
 };
 
 // Everything the command line asked for, validated: list indices are in range, the
@@ -37,7 +38,7 @@ struct Invocation {
     bool baudGiven = false;     // --baud was on the command line (probe tries it first)
     Command command = Command::Info;
 
-    bool json = false;  // info
+    bool json = false;  // info, ports
     // info, --verify: the whole wait; probe: the wait at each rate. Kept to the
     // microsecond, so the wait told is the wait used.
     std::chrono::microseconds timeout{2'000'000};
@@ -50,7 +51,8 @@ struct Invocation {
     bool noTool = false;        // download
     int comNumber = 0;          // download: COM number the record names (1-20)
     std::string comName;        // map, unmap: "COMn"
-    std::string device;         // map
+    std::string device;         // map: a path ("ttyUSB0" is taken as /dev/ttyUSB0)
+    std::string shell;          // completion: bash, zsh or fish
     bool report = false;        // info: the dialog's report text
     bool clear = false;         // probe: blank the display once the rate is found
     std::string listName;       // lists: one list only ("" all)
@@ -62,17 +64,6 @@ struct Invocation {
     bool trace = false;    // --trace, -vv: every byte on standard error
     bool dryRun = false;   // print the frames, open nothing
 };
-
-// The names a completion script offers, read from the same tables the parser is built
-// from: the commands, the global options, each command's options, and the list names
-// (command-set, font-set, language, baud) that `set` and `lists` take.
-struct CommandLineNames {
-    std::vector<std::string> commands;
-    std::vector<std::string> globalOptions;  // "-p", "--port", ...
-    std::map<std::string, std::vector<std::string>> commandOptions;
-    std::vector<std::string> lists;
-};
-CommandLineNames DescribeCommandLine();
 
 // The usage line printed with every usage error.
 constexpr const char* kUsageLine = "Usage: vyxctl [--port NAME] [--baud RATE] COMMAND [ARGS]";
@@ -86,5 +77,8 @@ struct ParseOutcome {
     int exitStatus = 0;
 };
 ParseOutcome ParseCommandLine(int argc, char** argv);
+
+// The commands and options ParseCommandLine knows, for the shells' completion.
+CompletionModel CommandLineCompletionModel();
 
 }  // namespace vyx::cli

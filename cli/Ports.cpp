@@ -4,12 +4,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <random>
 #include <system_error>
 #include <vector>
 
 #include "cli/ExitStatus.h"
 #include "cli/Output.h"
+#include "cli/PortListing.h"
 #include "cli/SerialDevices.h"
 #include "resources/Lists.h"
 #include "serial/ComName.h"
@@ -20,10 +22,21 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string WithTarget(const fs::path& path) {
-    std::error_code error;
-    const fs::path target = fs::read_symlink(path, error);
-    return error ? path.string() : path.string() + " -> " + target.string();
+// COM1 to COM20 and where each leads now.
+std::vector<ComMapping> ComMappings() {
+    std::vector<ComMapping> mappings;
+    for (int n = 1; n <= resources::kComPortCount; ++n) {
+        ComMapping mapping;
+        mapping.name = "COM" + std::to_string(n);
+        mapping.resolved = ResolvePortName(mapping.name).value_or("");
+        std::error_code error;
+        const fs::path link = fs::read_symlink(mapping.resolved, error);
+        mapping.link = error ? "" : link.string();
+        const fs::path device = fs::canonical(mapping.resolved, error);
+        mapping.device = error ? "" : device.string();
+        mappings.push_back(std::move(mapping));
+    }
+    return mappings;
 }
 
 // Eight hex digits, so that two maps at once do not share a temporary name.
@@ -34,31 +47,14 @@ std::string RandomSuffix() {
     return text;
 }
 
-std::string Padded(std::string text, std::size_t width) {
-    text.resize(std::max(text.size(), width), ' ');
-    return text;
-}
-
 }  // namespace
 
-int ListPorts(std::ostream& out) {
-    out << "Ports folder: " << PortsDirectory() << '\n';
-    for (int n = 1; n <= resources::kComPortCount; ++n) {
-        const std::string name = "COM" + std::to_string(n);
-        const std::string device = ResolvePortName(name).value_or("");
-        std::error_code error;
-        const bool present = fs::exists(device, error);
-        out << Padded(name, 6) << Padded(WithTarget(device), 40) << ' '
-            << (present ? "present" : "missing") << '\n';
-    }
-    out << "Serial devices present:\n";
-    const std::vector<std::string> devices = SerialDevicesPresent();
-    for (const std::string& device : devices) {
-        out << "  " << WithTarget(device) << '\n';
-    }
-    if (devices.empty()) {
-        out << "  (none)\n";
-    }
+int ListPorts(std::ostream& out, bool json) {
+    const std::unique_ptr<SerialDeviceSource> source = SystemSerialDevices();
+    const std::vector<ComMapping> mappings = ComMappings();
+    const std::vector<ListedPort> ports = ListedPorts(source->Devices(), mappings);
+    out << (json ? FormatPortsJson(source->Origin(), ports, mappings, PortsDirectory())
+                 : FormatPorts(source->Origin(), ports, mappings, PortsDirectory()));
     return kExitOk;
 }
 
@@ -95,6 +91,12 @@ int MapPort(const std::string& comName, const std::string& device) {
     if (!fs::exists(target, error)) {
         std::cout << "note: " << target.string() << " does not exist now; " << comName
                   << " will open once it does\n";
+    }
+    // ttyUSB0 and ttyACM0 are numbered in plug order; the by-id name follows the device.
+    const auto stable = StableNameOf(SystemSerialDevices()->Devices(), target.string());
+    if (stable) {
+        std::cout << "note: " << target.string() << " may name another device after the next "
+                  << "plug-in; `vyxctl map " << comName << ' ' << *stable << "` follows this one\n";
     }
     return kExitOk;
 }

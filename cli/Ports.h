@@ -5,9 +5,10 @@
 
 namespace vyx::cli {
 
-// COM1 to COM20 with the device each resolves to and whether it exists, then the serial
-// devices present. Returns the exit status (always 0).
-int ListPorts(std::ostream& out);
+// The serial devices present (from udev, else sysfs) with their stable names, USB
+// details, holders and COM names, then COM1 to COM20 with the device each resolves to;
+// as text or one JSON object. Returns the exit status (always 0).
+int ListPorts(std::ostream& out, bool json);
 
 // Links `comName` ("COMn") to `device` in the ports folder ($VYX_PORTS_DIR, else the
 // user's), replacing an earlier link. Returns 0, or kExitFileNotWritten after telling why.

@@ -2,6 +2,11 @@
 #include "cli/OpenFailure.h"
 
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 namespace vyx::cli {
 namespace {
@@ -22,7 +27,7 @@ TEST(CliOpenFailure, ReasonAndHintFollowTheKindOfFailure) {
          "hint: `vyxctl ports`"},
         {{Kind::AccessDenied, "open", path, 13, "Permission denied"},
          "Permission denied",
-         "hint: serial devices belong to the dialout group"},
+         "hint: `ls -lL /dev/ttyUSB0` shows who may open it"},
         {{Kind::Busy, "flock", path, 11, "Resource temporarily unavailable"},
          "busy: another program holds it",
          "hint: close the other program (`fuser -v /dev/ttyUSB0` shows which)"},
@@ -42,7 +47,7 @@ TEST(CliOpenFailure, ReasonAndHintFollowTheKindOfFailure) {
     };
     for (const OpenFailureCase& c : cases) {
         SCOPED_TRACE(c.error.call + " " + c.error.message);
-        const OpenFailure failure = DescribeOpenFailure(c.error);
+        const OpenFailure failure = DescribeOpenFailure(c.error, std::nullopt);
         EXPECT_EQ(failure.reason, c.reason);
         if (c.hintStart.empty()) {
             EXPECT_EQ(failure.hint, "");
@@ -50,6 +55,61 @@ TEST(CliOpenFailure, ReasonAndHintFollowTheKindOfFailure) {
             EXPECT_EQ(failure.hint.rfind(c.hintStart, 0), 0u) << failure.hint;
         }
     }
+}
+
+// A refused access names its real cause: the dialout advice only where it helps.
+TEST(CliOpenFailure, AccessHintFollowsTheDevicesOwnership) {
+    const SerialError denied{Kind::AccessDenied, "open", "/dev/ttyUSB0", 13, "Permission denied"};
+    const struct {
+        const char* what;
+        DeviceAccess access;
+        std::string hint;
+    } cases[] = {
+        {"dialout, user not in it",
+         {"root", "dialout", 0660, false, false},
+         "hint: serial devices belong to the dialout group: sudo usermod -aG dialout \"$USER\", "
+         "then log in again"},
+        {"dialout, added but not logged in again",
+         {"root", "dialout", 0660, false, true},
+         "hint: you were added to the dialout group after this login: log in again (or run "
+         "`newgrp dialout`)"},
+        {"dialout, user in it: the mode is the cause",
+         {"root", "dialout", 0600, true, true},
+         "hint: /dev/ttyUSB0 is crw------- (0600) owner root group dialout, and this user is in "
+         "that group; the owner or root can change that (chmod, chgrp, or a udev rule)"},
+        {"another group",
+         {"root", "uucp", 0660, false, false},
+         "hint: /dev/ttyUSB0 is crw-rw---- (0660) owner root group uucp; the owner or root can "
+         "change that (chmod, chgrp, or a udev rule)"},
+        {"owned by another user",
+         {"alice", "alice", 0620, false, false},
+         "hint: /dev/ttyUSB0 is crw--w---- (0620) owner alice group alice; the owner or root can "
+         "change that (chmod, chgrp, or a udev rule)"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        const OpenFailure failure = DescribeOpenFailure(denied, c.access);
+        EXPECT_EQ(failure.reason, "Permission denied");
+        EXPECT_EQ(failure.hint, c.hint);
+    }
+}
+
+// The lookup itself, on a file whose ownership the test knows: one it made.
+TEST(CliOpenFailure, LookUpDeviceAccessReadsOwnerGroupAndMode) {
+    char path[] = "/tmp/vyx-access-XXXXXX";
+    const int fd = mkstemp(path);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(fchmod(fd, 0640), 0);
+    close(fd);
+    const auto access = LookUpDeviceAccess(path);
+    unlink(path);
+    ASSERT_TRUE(access.has_value());
+    const passwd* self = getpwuid(geteuid());
+    ASSERT_NE(self, nullptr);
+    EXPECT_EQ(access->owner, self->pw_name);
+    EXPECT_EQ(access->mode, 0640U);
+    EXPECT_TRUE(access->inGroup);  // a new file takes the process's group
+    EXPECT_FALSE(LookUpDeviceAccess("/nonexistent/ttyUSB9").has_value());
 }
 
 }  // namespace

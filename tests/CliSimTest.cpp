@@ -242,13 +242,18 @@ TEST(CliPortsTest, MapUnmapAndPortsInAPrivateFolder) {
     EXPECT_NE(result.out.find("COM9  " + ports / "COM9" + " -> " + sim.Link()), std::string::npos)
         << result.out;
     EXPECT_NE(result.out.find("COM20 /dev/ttyS19"), std::string::npos) << result.out;
-    EXPECT_NE(result.out.find("Serial devices present:"), std::string::npos);
+    EXPECT_NE(result.out.find("Serial devices (from "), std::string::npos);
 
     EXPECT_EQ(Vyxctl({"unmap", "COM9"}, env).exitStatus, 0);
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(ports / "COM9")));
     result = Vyxctl({"unmap", "COM9"}, env);
     EXPECT_EQ(result.exitStatus, 0);
     EXPECT_EQ(result.out, "COM9 has no link in " + ports.Path() + "\n");
+
+    // A bare name is a node in /dev.
+    result = Vyxctl({"map", "COM5", "ttyUSB7"}, env);
+    EXPECT_EQ(result.exitStatus, 0) << result.err;
+    EXPECT_EQ(std::filesystem::read_symlink(ports / "COM5"), "/dev/ttyUSB7");
 
     // An entry that is no link is left alone.
     ASSERT_TRUE(WriteFileBytes(ports / "COM3", "keep"));
@@ -300,6 +305,7 @@ TEST(CliExitTest, UsageErrorsExitTwoWithTheUsageLine) {
         {"--port", "/dev/ttyUSB0", "download", "--com", "255"},
         {"map", "COM7", ""},
         {"map", "COM0", "/dev/ttyUSB0"},
+        {"map", "COM21", "/dev/ttyUSB0"},
         {"unmap", "PRN"},
     };
     for (const auto& args : cases) {
