@@ -34,7 +34,7 @@ std::string WriteScript(const TempDir& dir, const std::string& shell) {
     const ProcessResult result = Vyxctl({"completion", shell});
     EXPECT_EQ(result.exitStatus, 0) << result.err;
     EXPECT_FALSE(result.out.empty());
-    const std::string path = dir / ("vyxctl." + shell);
+    std::string path = dir / ("vyxctl." + shell);
     EXPECT_TRUE(WriteFileBytes(path, result.out));
     return path;
 }
@@ -75,9 +75,11 @@ TEST(CliCompletion, BashOffersCommandsOptionsListEntriesAndComNames) {
             words += " '" + word + "'";
         }
         SCOPED_TRACE(words);
-        const std::string program = "source '" + script + "'; COMP_WORDS=(" + words +
-                                    "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _vyxctl; "
-                                    "printf '%s\\n' \"${COMPREPLY[@]}\"";
+        std::string program = "source '";
+        program += script;
+        program += "'; COMP_WORDS=(" + words +
+                   "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _vyxctl; "
+                   "printf '%s\\n' \"${COMPREPLY[@]}\"";
         Launch launch;
         launch.args = {"/bin/bash", "--norc", "-c", program};
         const ProcessResult result = RunProcess(launch, kRunBound);
@@ -112,8 +114,10 @@ TEST(CliCompletion, FishOffersTheSame) {
         }
         SCOPED_TRACE(line);
         Launch launch;
-        launch.args = {"/usr/bin/fish", "--no-config", "-c",
-                       "source '" + script + "'; complete -C '" + line + "'"};
+        std::string program = "source '";
+        program += script;
+        program += "'; complete -C '" + line + "'";
+        launch.args = {"/usr/bin/fish", "--no-config", "-c", program};
         const ProcessResult result = RunProcess(launch, kRunBound);
         ASSERT_EQ(result.exitStatus, 0) << result.err;
         EXPECT_EQ(result.err, "");

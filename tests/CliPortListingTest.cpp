@@ -52,6 +52,7 @@ ComMapping Com(const std::string& name, const std::string& resolved, const std::
 
 std::vector<std::string> Devices(const std::vector<ListedPort>& ports) {
     std::vector<std::string> devices;
+    devices.reserve(ports.size());
     for (const ListedPort& port : ports) {
         devices.push_back(port.record.device);
     }
@@ -187,8 +188,8 @@ TEST(CliPortListing, SmokeTheSystemSource) {
     for (const ListedPort& port : ports) {
         EXPECT_NE(port.record.uartType, "0") << port.record.device;
     }
-    // Formatting a real listing must not throw on whatever the devices report.
-    EXPECT_NO_THROW(nlohmann::json::parse(FormatPortsJson(source->Origin(), ports, {}, "/p")));
+    // Formatting a real listing gives valid JSON whatever the devices report.
+    EXPECT_TRUE(nlohmann::json::accept(FormatPortsJson(source->Origin(), ports, {}, "/p")));
 }
 
 }  // namespace

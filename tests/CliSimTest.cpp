@@ -47,7 +47,7 @@ class Simulator {
 
 class CliSimTest : public ::testing::Test {
   protected:
-    ProcessResult At(Simulator& sim, std::vector<std::string> args) {
+    static ProcessResult At(Simulator& sim, std::vector<std::string> args) {
         args.insert(args.begin(), {"--port", sim.Link()});
         return Vyxctl(args);
     }

@@ -15,7 +15,8 @@
 #include <fstream>
 #include <sstream>
 
-extern char** environ;
+// POSIX asks the program to declare it itself.
+extern char** environ;  // NOLINT(readability-redundant-declaration)
 
 namespace vyx::test {
 
@@ -46,13 +47,16 @@ std::vector<std::string> ChildEnvironment(
         }
     }
     for (const auto& [key, value] : extra) {
-        env.push_back(key + "=" + value);
+        env.push_back(key);
+        env.back() += '=';
+        env.back() += value;
     }
     return env;
 }
 
 std::vector<char*> Pointers(std::vector<std::string>& texts) {
     std::vector<char*> pointers;
+    pointers.reserve(texts.size() + 1);
     for (auto& text : texts) {
         pointers.push_back(text.data());
     }

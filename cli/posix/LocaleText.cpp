@@ -20,7 +20,8 @@ std::string ArgumentToUtf8(const std::string& text) {
         return text;
     }
     iconv_t converter = iconv_open("UTF-8", codeset.c_str());
-    if (converter == reinterpret_cast<iconv_t>(-1)) {
+    // (iconv_t)-1 is iconv_open's documented failure value.
+    if (converter == reinterpret_cast<iconv_t>(-1)) {  // NOLINT(performance-no-int-to-ptr)
         return text;
     }
     std::vector<char> in(text.begin(), text.end());
