@@ -6,27 +6,14 @@
 #include <vector>
 
 #include "cli/Formatting.h"
+#include "tests/support/InformationReply.h"
 
 namespace vyx::cli {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A 22-byte information reply with the XOR check over LEN to ETX.
-std::vector<std::uint8_t> Reply(const std::string& version, std::uint8_t commandSet,
-                                std::uint8_t font, std::uint8_t language, std::uint8_t baud) {
-    std::vector<std::uint8_t> reply = {0x02, 0x12, 0x44};
-    std::vector<std::uint8_t> field(version.begin(), version.end());
-    field.resize(12, 0x00);
-    reply.insert(reply.end(), field.begin(), field.end());
-    reply.insert(reply.end(), {commandSet, font, language, baud, 0x00, 0x03});
-    std::uint8_t check = 0;
-    for (std::size_t i = 1; i < reply.size(); ++i) {
-        check = static_cast<std::uint8_t>(check ^ reply[i]);
-    }
-    reply.push_back(check);
-    return reply;
-}
+using test::Reply;
 
 TEST(CliFormattingTest, InformationTextNamesEveryCode) {
     const struct {
