@@ -1,0 +1,273 @@
+// vyxctl on many displays at once: the same change of all four settings on 1, 4 and 16
+// simulated displays (one simulator, on its own pseudo-terminal, per display), and a
+// run that changes nothing. The work is waiting on wires, so 16 displays should take
+// about as long as one. Each run is timed from fork to wait4.
+//
+// Usage: fleet_bench --build DIR [--rows]
+//   --rows prints one tab-separated line per row (ROW, measure, result, target, met)
+//   for scripts/bench to gather into its table.
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+constexpr int kRuns = 7;  // per figure; median, minimum and maximum are shown
+constexpr std::size_t kDisplayCounts[] = {1, 4, 16};
+constexpr double kAllowedSlowdown = 1.5;  // 16 displays against one
+
+// What vyxctl is asked, in one place. The change takes a display from the simulator's
+// start-up values (all 0, 9600 bps) to others in every setting, the rate last; the reset
+// takes it back, untimed, before the next run. The no-change run asks each display once
+// and sends no setting. When profiles can be applied, these become `apply PROFILE` (the
+// change), and the same again (the run that finds nothing to change).
+const std::vector<std::string> kChangeArgs = {"set",        "command-set=1", "font-set=17",
+                                              "language=1", "baud=115200",   "--verify"};
+const std::vector<std::string> kResetArgs = {"--baud",        "115200",     "set",
+                                             "command-set=0", "font-set=0", "language=0",
+                                             "baud=9600",     "--verify"};
+const std::vector<std::string> kNoChangeArgs = {"info"};
+
+struct Row {
+    std::string measure;
+    std::string result;
+    std::string target;
+    bool met;
+};
+
+struct Stats {
+    double median = 0, min = 0, max = 0;
+};
+
+Stats Summarise(std::vector<double> values) {
+    if (values.empty()) {
+        return {};
+    }
+    std::sort(values.begin(), values.end());
+    return {values[values.size() / 2], values.front(), values.back()};
+}
+
+std::string Spread(const Stats& s) {
+    char text[120];
+    std::snprintf(text, sizeof text, "%.1f ms (%.1f-%.1f)", s.median, s.min, s.max);
+    return text;
+}
+
+// Starts `argv` with standard output to `out` (or /dev/null) and standard error to
+// /dev/null.
+pid_t Spawn(const std::vector<std::string>& argv, int out = -1) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int devnull = ::open("/dev/null", O_RDWR);
+        ::dup2(out >= 0 ? out : devnull, 1);
+        ::dup2(devnull, 2);
+        std::vector<char*> args;
+        for (const std::string& a : argv) {
+            args.push_back(const_cast<char*>(a.c_str()));
+        }
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    return pid;
+}
+
+struct ChildRun {
+    double ms = 0;
+    int status = -1;
+    std::string output;
+};
+
+ChildRun Run(const std::vector<std::string>& argv) {
+    ChildRun run;
+    int pipe[2] = {-1, -1};
+    if (::pipe2(pipe, O_CLOEXEC) != 0) {
+        return run;
+    }
+    const auto start = Clock::now();
+    const pid_t pid = Spawn(argv, pipe[1]);
+    ::close(pipe[1]);
+    char buf[4096];
+    ssize_t n = 0;
+    while ((n = ::read(pipe[0], buf, sizeof buf)) > 0) {
+        run.output.append(buf, static_cast<std::size_t>(n));
+    }
+    ::close(pipe[0]);
+    int status = 0;
+    if (pid > 0 && ::waitpid(pid, &status, 0) == pid) {
+        run.ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    return run;
+}
+
+// A simulated display on a pseudo-terminal behind a link, pacing its replies like the
+// wire, at 9600 bps.
+class Simulator {
+  public:
+    Simulator(const std::string& program, fs::path link) : m_Link(std::move(link)) {
+        m_Pid = Spawn({program, "--plain", "--link", m_Link.string()});
+        const auto deadline = Clock::now() + 5s;
+        while (!fs::exists(m_Link) && Clock::now() < deadline) {
+            std::this_thread::sleep_for(5ms);
+        }
+    }
+    ~Simulator() {
+        if (m_Pid > 0) {
+            ::kill(m_Pid, SIGTERM);
+            ::waitpid(m_Pid, nullptr, 0);
+        }
+    }
+    Simulator(const Simulator&) = delete;
+    Simulator& operator=(const Simulator&) = delete;
+    bool Ok() const { return m_Pid > 0 && fs::exists(m_Link); }
+    const fs::path& Link() const { return m_Link; }
+
+  private:
+    fs::path m_Link;
+    pid_t m_Pid = -1;
+};
+
+std::size_t Count(const std::string& text, const std::string& what) {
+    std::size_t count = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) {
+        ++count;
+    }
+    return count;
+}
+
+struct Figures {
+    Stats change;
+    Stats noChange;
+    int failures = 0;
+};
+
+// The timed runs on `count` displays: each change is followed by an untimed reset, and
+// each no-change run by nothing (it changes nothing).
+Figures Measure(const std::string& vyxctl, const std::string& sim, const fs::path& dir,
+                std::size_t count) {
+    std::vector<std::unique_ptr<Simulator>> sims;
+    std::vector<std::string> ports;
+    for (std::size_t i = 0; i < count; ++i) {
+        sims.push_back(std::make_unique<Simulator>(sim, dir / ("display" + std::to_string(i))));
+        ports.insert(ports.end(), {"--port", sims.back()->Link().string()});
+    }
+    Figures figures;
+    if (!std::all_of(sims.begin(), sims.end(), [](const auto& s) { return s->Ok(); })) {
+        figures.failures = kRuns;
+        return figures;
+    }
+    const auto command = [&](const std::vector<std::string>& args) {
+        std::vector<std::string> argv = {vyxctl};
+        argv.insert(argv.end(), ports.begin(), ports.end());
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    };
+    std::vector<double> change;
+    std::vector<double> noChange;
+    for (int i = 0; i <= kRuns; ++i) {  // the first round warms up and is not counted
+        const ChildRun changed = Run(command(kChangeArgs));
+        const bool changeOk =
+            changed.status == 0 && Count(changed.output, "(verified)") == 4 * count;
+        const bool resetOk = Run(command(kResetArgs)).status == 0;
+        const ChildRun asked = Run(command(kNoChangeArgs));
+        const bool askOk = asked.status == 0 && Count(asked.output, "version") == count;
+        if (!changeOk || !resetOk || !askOk) {
+            ++figures.failures;
+        } else if (i > 0) {
+            change.push_back(changed.ms);
+            noChange.push_back(asked.ms);
+        }
+    }
+    figures.change = Summarise(change);
+    figures.noChange = Summarise(noChange);
+    return figures;
+}
+
+std::string Displays(std::size_t count) {
+    return std::to_string(count) + (count == 1 ? " display" : " displays");
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string build;
+    bool rows = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string arg = argv[i];
+        if (arg == "--build" && i + 1 < argc) {
+            build = argv[++i];
+        } else if (arg == "--rows") {
+            rows = true;
+        }
+    }
+    if (build.empty()) {
+        std::fprintf(stderr, "usage: fleet_bench --build DIR [--rows]\n");
+        return 2;
+    }
+    char pattern[] = "/tmp/vyx-fleet-bench-XXXXXX";
+    if (::mkdtemp(pattern) == nullptr) {
+        std::perror("mkdtemp");
+        return 1;
+    }
+    const fs::path dir = pattern;
+    const std::string vyxctl = build + "/cli/vyxctl";
+    const std::string sim = build + "/sim/vyx-display-sim";
+
+    std::vector<Row> table;
+    double changeOne = 0;
+    double noChangeOne = 0;
+    for (const std::size_t count : kDisplayCounts) {
+        const Figures f = Measure(vyxctl, sim, dir, count);
+        if (count == 1) {
+            changeOne = f.change.median;
+            noChangeOne = f.noChange.median;
+        }
+        const std::string failed =
+            f.failures ? ", " + std::to_string(f.failures) + " rounds failed" : "";
+        const auto ratio = [](double ms, double one) {
+            char text[40];
+            std::snprintf(text, sizeof text, ", %.2fx of 1", one > 0 ? ms / one : 0.0);
+            return std::string(text);
+        };
+        const bool last = count == kDisplayCounts[std::size(kDisplayCounts) - 1];
+        const std::string target = last ? "<= 1.5x of 1 display" : "(recorded)";
+        table.push_back(
+            {"change all four settings, " + Displays(count),
+             Spread(f.change) + ratio(f.change.median, changeOne) + failed, target,
+             f.failures == 0 && (!last || f.change.median <= kAllowedSlowdown * changeOne)});
+        table.push_back(
+            {"no change (one query each), " + Displays(count),
+             Spread(f.noChange) + ratio(f.noChange.median, noChangeOne) + failed, target,
+             f.failures == 0 && (!last || f.noChange.median <= kAllowedSlowdown * noChangeOne)});
+    }
+    std::error_code ignored;
+    fs::remove_all(dir, ignored);
+
+    for (const Row& row : table) {
+        if (rows) {
+            std::printf("ROW\t%s\t%s\t%s\t%s\n", row.measure.c_str(), row.result.c_str(),
+                        row.target.c_str(), row.met ? "yes" : "NO");
+        } else {
+            std::printf("%-45s %s  [%s: %s]\n", row.measure.c_str(), row.result.c_str(),
+                        row.target.c_str(), row.met ? "met" : "NOT met");
+        }
+    }
+    return 0;
+}
