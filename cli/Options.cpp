@@ -29,6 +29,8 @@ constexpr const char* kFooter =
     "port could not be opened, 4 no valid reply in time (or the device was lost), 5\n"
     "config.data (or a port link) could not be written, 6 --verify found another value,\n"
     "7 the bytes did not all reach the port, 8 the programming tool could not be started.\n"
+    "On several ports (--port repeated, --ports-from): the worst of the ports', most\n"
+    "severe first 2 3 7 4 6 8 5 1 0; each line is prefixed with its port.\n"
     "COMn resolves to $VYX_PORTS_DIR/COMn, else\n"
     "${XDG_CONFIG_HOME:-~/.config}/vyx-utility/ports/COMn, else /dev/ttyS(n-1); see\n"
     "`vyxctl ports` and `vyxctl map`.\n"
