@@ -158,45 +158,79 @@ struct Figures {
     int failures = 0;
 };
 
-// The timed runs on `count` displays: each change is followed by an untimed reset, and
-// each no-change run by nothing (it changes nothing).
-Figures Measure(const std::string& vyxctl, const std::string& sim, const fs::path& dir,
-                std::size_t count) {
-    std::vector<std::unique_ptr<Simulator>> sims;
-    std::vector<std::string> ports;
-    for (std::size_t i = 0; i < count; ++i) {
-        sims.push_back(std::make_unique<Simulator>(sim, dir / ("display" + std::to_string(i))));
-        ports.insert(ports.end(), {"--port", sims.back()->Link().string()});
-    }
-    Figures figures;
-    if (!std::all_of(sims.begin(), sims.end(), [](const auto& s) { return s->Ok(); })) {
-        figures.failures = kRuns;
-        return figures;
-    }
-    const auto command = [&](const std::vector<std::string>& args) {
-        std::vector<std::string> argv = {vyxctl};
-        argv.insert(argv.end(), ports.begin(), ports.end());
-        argv.insert(argv.end(), args.begin(), args.end());
-        return argv;
-    };
-    std::vector<double> change;
-    std::vector<double> noChange;
-    for (int i = 0; i <= kRuns; ++i) {  // the first round warms up and is not counted
-        const ChildRun changed = Run(command(kChangeArgs));
-        const bool changeOk =
-            changed.status == 0 && Count(changed.output, "(verified)") == 4 * count;
-        const bool resetOk = Run(command(kResetArgs)).status == 0;
-        const ChildRun asked = Run(command(kNoChangeArgs));
-        const bool askOk = asked.status == 0 && Count(asked.output, "version") == count;
-        if (!changeOk || !resetOk || !askOk) {
-            ++figures.failures;
-        } else if (i > 0) {
-            change.push_back(changed.ms);
-            noChange.push_back(asked.ms);
+// The displays of one group, each with its own simulator, and the runs timed on them.
+class Group {
+  public:
+    Group(const std::string& vyxctl, const std::string& sim, const fs::path& dir, std::size_t count)
+        : m_Vyxctl(vyxctl), m_Count(count) {
+        for (std::size_t i = 0; i < count; ++i) {
+            const fs::path link =
+                dir / ("display" + std::to_string(count) + "-" + std::to_string(i));
+            m_Sims.push_back(std::make_unique<Simulator>(sim, link));
+            m_Ports.insert(m_Ports.end(), {"--port", link.string()});
         }
     }
-    figures.change = Summarise(change);
-    figures.noChange = Summarise(noChange);
+    bool Ok() const {
+        return std::all_of(m_Sims.begin(), m_Sims.end(), [](const auto& s) { return s->Ok(); });
+    }
+    // One round: the change (timed), the reset (untimed), the run that changes nothing
+    // (timed). `count` false: a warm-up round.
+    void Round(bool count) {
+        const ChildRun changed = Run(Command(kChangeArgs));
+        const bool changeOk =
+            changed.status == 0 && Count(changed.output, "(verified)") == 4 * m_Count;
+        const bool resetOk = Run(Command(kResetArgs)).status == 0;
+        const ChildRun asked = Run(Command(kNoChangeArgs));
+        const bool askOk = asked.status == 0 && Count(asked.output, "version") == m_Count;
+        if (!changeOk || !resetOk || !askOk) {
+            ++m_Failures;
+        } else if (count) {
+            m_Change.push_back(changed.ms);
+            m_NoChange.push_back(asked.ms);
+        }
+    }
+    Figures Result() const { return {Summarise(m_Change), Summarise(m_NoChange), m_Failures}; }
+    std::size_t Size() const { return m_Count; }
+
+  private:
+    std::vector<std::string> Command(const std::vector<std::string>& args) const {
+        std::vector<std::string> argv = {m_Vyxctl};
+        argv.insert(argv.end(), m_Ports.begin(), m_Ports.end());
+        argv.insert(argv.end(), args.begin(), args.end());
+        return argv;
+    }
+
+    std::string m_Vyxctl;
+    std::size_t m_Count;
+    std::vector<std::unique_ptr<Simulator>> m_Sims;
+    std::vector<std::string> m_Ports;
+    std::vector<double> m_Change;
+    std::vector<double> m_NoChange;
+    int m_Failures = 0;
+};
+
+// Every group is set up first and the rounds go group after group, so that a change in
+// the machine's other load touches 1 and 16 displays alike.
+std::vector<Figures> Measure(const std::string& vyxctl, const std::string& sim,
+                             const fs::path& dir) {
+    std::vector<std::unique_ptr<Group>> groups;
+    for (const std::size_t count : kDisplayCounts) {
+        groups.push_back(std::make_unique<Group>(vyxctl, sim, dir, count));
+    }
+    const bool started =
+        std::all_of(groups.begin(), groups.end(), [](const auto& g) { return g->Ok(); });
+    for (int round = 0; started && round <= kRuns; ++round) {
+        for (const auto& group : groups) {
+            group->Round(round > 0);  // the first round warms up
+        }
+    }
+    std::vector<Figures> figures;
+    for (const auto& group : groups) {
+        figures.push_back(group->Result());
+        if (!started) {
+            figures.back().failures = kRuns;
+        }
+    }
     return figures;
 }
 
@@ -233,8 +267,10 @@ int main(int argc, char** argv) {
     std::vector<Row> table;
     double changeOne = 0;
     double noChangeOne = 0;
-    for (const std::size_t count : kDisplayCounts) {
-        const Figures f = Measure(vyxctl, sim, dir, count);
+    const std::vector<Figures> measured = Measure(vyxctl, sim, dir);
+    for (std::size_t g = 0; g < measured.size(); ++g) {
+        const std::size_t count = kDisplayCounts[g];
+        const Figures& f = measured[g];
         if (count == 1) {
             changeOne = f.change.median;
             noChangeOne = f.noChange.median;
