@@ -32,17 +32,27 @@ constexpr int kRuns = 7;  // per figure; median, minimum and maximum are shown
 constexpr std::size_t kDisplayCounts[] = {1, 4, 16};
 constexpr double kAllowedSlowdown = 1.5;  // 16 displays against one
 
-// What vyxctl is asked, in one place. The change takes a display from the simulator's
-// start-up values (all 0, 9600 bps) to others in every setting, the rate last; the reset
-// takes it back, untimed, before the next run. The no-change run asks each display once
-// and sends no setting. When profiles can be applied, these become `apply PROFILE` (the
-// change), and the same again (the run that finds nothing to change).
-const std::vector<std::string> kChangeArgs = {"set",        "command-set=1", "font-set=17",
-                                              "language=1", "baud=115200",   "--verify"};
-const std::vector<std::string> kResetArgs = {"--baud",        "115200",     "set",
-                                             "command-set=0", "font-set=0", "language=0",
-                                             "baud=9600",     "--verify"};
-const std::vector<std::string> kNoChangeArgs = {"info"};
+// What vyxctl is asked, in one place, with what a successful run prints: `mark` on
+// standard output `marks` times per display. The change takes a display from the
+// simulator's start-up values (all 0, 9600 bps) to others in every setting, the rate
+// last. The no-change run follows it and asks each display once at the new rate,
+// sending no setting; the reset then takes the display back, untimed, for the next
+// round. When profiles can be applied, the change becomes `apply PROFILE` and the
+// no-change run the same again (it finds nothing to change).
+struct VyxctlRun {
+    std::vector<std::string> args;
+    std::string mark;
+    std::size_t marks;
+};
+const VyxctlRun kChange = {
+    {"set", "command-set=1", "font-set=17", "language=1", "baud=115200", "--verify"},
+    "(verified)",
+    4};
+const VyxctlRun kReset = {{"--baud", "115200", "set", "command-set=0", "font-set=0", "language=0",
+                           "baud=9600", "--verify"},
+                          "(verified)",
+                          4};
+const VyxctlRun kNoChange = {{"--baud", "115200", "info"}, "version", 1};
 
 struct Row {
     std::string measure;
@@ -173,15 +183,14 @@ class Group {
     bool Ok() const {
         return std::all_of(m_Sims.begin(), m_Sims.end(), [](const auto& s) { return s->Ok(); });
     }
-    // One round: the change (timed), the reset (untimed), the run that changes nothing
-    // (timed). `count` false: a warm-up round.
+    // One round: the change (timed), the run that changes nothing (timed), the reset
+    // (untimed). `count` false: a warm-up round.
     void Round(bool count) {
-        const ChildRun changed = Run(Command(kChangeArgs));
-        const bool changeOk =
-            changed.status == 0 && Count(changed.output, "(verified)") == 4 * m_Count;
-        const bool resetOk = Run(Command(kResetArgs)).status == 0;
-        const ChildRun asked = Run(Command(kNoChangeArgs));
-        const bool askOk = asked.status == 0 && Count(asked.output, "version") == m_Count;
+        const ChildRun changed = Run(Command(kChange.args));
+        const bool changeOk = Succeeded(changed, kChange);
+        const ChildRun asked = Run(Command(kNoChange.args));
+        const bool askOk = Succeeded(asked, kNoChange);
+        const bool resetOk = Succeeded(Run(Command(kReset.args)), kReset);
         if (!changeOk || !resetOk || !askOk) {
             ++m_Failures;
         } else if (count) {
@@ -193,6 +202,9 @@ class Group {
     std::size_t Size() const { return m_Count; }
 
   private:
+    bool Succeeded(const ChildRun& run, const VyxctlRun& what) const {
+        return run.status == 0 && Count(run.output, what.mark) == what.marks * m_Count;
+    }
     std::vector<std::string> Command(const std::vector<std::string>& args) const {
         std::vector<std::string> argv = {m_Vyxctl};
         argv.insert(argv.end(), m_Ports.begin(), m_Ports.end());
