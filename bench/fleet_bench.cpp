@@ -88,6 +88,7 @@ pid_t Spawn(const std::vector<std::string>& argv, int out = -1) {
         ::dup2(out >= 0 ? out : devnull, 1);
         ::dup2(devnull, 2);
         std::vector<char*> args;
+        args.reserve(argv.size() + 1);
         for (const std::string& a : argv) {
             args.push_back(const_cast<char*>(a.c_str()));
         }

@@ -53,7 +53,7 @@ PortBlocks SplitByPort(const std::string& stream, const std::vector<std::string>
 // Simulators, each with its own version text so that a report tells which one answered.
 class Displays {
   public:
-    Displays(std::size_t count, std::vector<std::string> options) {
+    Displays(std::size_t count, const std::vector<std::string>& options) {
         for (std::size_t i = 0; i < count; ++i) {
             std::vector<std::string> own = options;
             own.insert(own.end(), {"--fw-version", Version(i)});
@@ -140,8 +140,8 @@ TEST(CliSeveralPortsTest, AFailingPortStopsNoOtherAndTheWorstStatusIsTheExitStat
         const PortBlocks err = SplitByPort(result.err, ports);
         EXPECT_TRUE(err.unlabelled.empty()) << result.err;
         for (const std::string& port : c.extra) {
-            const std::string told = err.text.count(port) ? err.text.at(port) : "";
-            EXPECT_EQ(out.text.count(port), 0u) << result.out;
+            const std::string told = err.text.contains(port) ? err.text.at(port) : "";
+            EXPECT_FALSE(out.text.contains(port)) << result.out;
             EXPECT_TRUE(told.starts_with(port == gone ? "vyxctl: cannot open " + gone + ": "
                                                       : "vyxctl: " + port + ": no valid reply"))
                 << result.err;

@@ -7,9 +7,13 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <sstream>
 
 #include "cli/Console.h"
@@ -22,6 +26,7 @@ namespace {
 
 std::vector<std::string> Names(const std::vector<NamedPort>& ports) {
     std::vector<std::string> names;
+    names.reserve(ports.size());
     for (const NamedPort& port : ports) {
         names.push_back(port.name + " @" + port.origin);
     }
@@ -167,8 +172,30 @@ TEST(LabelPortLinesTest, PrefixesHumanLinesAndKeysJsonObjects) {
     }
 }
 
+// Holds each arriving thread until `count` have arrived, or until a deadline (then
+// says so): the ports' commands end together, which is when a runner that does not keep
+// each port's lines together would mix them.
+class Gathering {
+  public:
+    explicit Gathering(int count) : m_Count(count) {}
+    bool ArriveAndWait() {
+        std::unique_lock<std::mutex> hold(m_Lock);
+        ++m_Arrived;
+        m_All.notify_all();
+        return m_All.wait_for(hold, std::chrono::seconds(10),
+                              [this] { return m_Arrived >= m_Count; });
+    }
+
+  private:
+    std::mutex m_Lock;
+    std::condition_variable m_All;
+    int m_Count;
+    int m_Arrived = 0;  // guarded by m_Lock
+};
+
 // The runner with a command of the test's own: many ports, many lines each on both
-// streams, a status per port; the blocks must arrive whole and the worst status win.
+// streams, a status per port, all ending at once; the blocks must arrive whole and the
+// worst status win.
 TEST(RunOnEveryPortTest, WritesEachPortsLinesWholeAndReturnsTheWorstStatus) {
     constexpr int kPorts = 16;
     constexpr int kLines = 200;
@@ -180,10 +207,16 @@ TEST(RunOnEveryPortTest, WritesEachPortsLinesWholeAndReturnsTheWorstStatus) {
         invocation.ports.push_back(port);
         statuses[port] = i == 5 ? kExitVerifyMismatch : i == 11 ? kExitNoReply : kExitOk;
     }
-    const PortCommand command = [&statuses](const Invocation& own) {
+    Gathering gathering(kPorts);
+    std::atomic<bool> together = true;
+    const PortCommand command = [&](const Invocation& own) {
         for (int line = 0; line < kLines; ++line) {
             Out() << "line " << line << " of " << own.port << '\n';
             Err() << "note " << line << '\n';
+        }
+        // Every port runs at once, on its own thread, or they could not all meet here.
+        if (!gathering.ArriveAndWait()) {
+            together = false;
         }
         return own.ports.size() == 1 ? statuses.at(own.port) : kExitUsage;
     };
@@ -195,6 +228,7 @@ TEST(RunOnEveryPortTest, WritesEachPortsLinesWholeAndReturnsTheWorstStatus) {
         status = RunOnEveryPort(invocation, command);
     }
     EXPECT_EQ(status, kExitNoReply);  // 4 ranks above 6
+    EXPECT_TRUE(together);
 
     for (const std::string& text : {out.str(), err.str()}) {
         std::istringstream lines(text);
@@ -208,9 +242,10 @@ TEST(RunOnEveryPortTest, WritesEachPortsLinesWholeAndReturnsTheWorstStatus) {
                 current = port;
             }
             const bool isOut = text == out.str();
-            const std::string body = isOut ? "line " + std::to_string(seen[port]) + " of " + port
-                                           : "note " + std::to_string(seen[port]);
-            ASSERT_EQ(line, port + ": " + body);
+            std::string expected = port + ": ";
+            expected += isOut ? "line " + std::to_string(seen[port]) + " of " + port
+                              : "note " + std::to_string(seen[port]);
+            ASSERT_EQ(line, expected);
             ++seen[port];
         }
         EXPECT_EQ(runs, kPorts);  // one unbroken run of lines per port
