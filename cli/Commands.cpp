@@ -2,13 +2,13 @@
 
 #include <array>
 #include <cstdio>
-#include <iostream>
 #include <optional>
 #include <span>
 #include <string_view>
 #include <vector>
 
 #include "cli/Completion.h"
+#include "cli/Console.h"
 #include "cli/ExitStatus.h"
 #include "cli/Formatting.h"
 #include "cli/ListArgument.h"
@@ -16,6 +16,7 @@
 #include "cli/Output.h"
 #include "cli/Ports.h"
 #include "cli/Session.h"
+#include "cli/SeveralPorts.h"
 #include "cli/StandardStreams.h"
 #include "cli/TextEncoding.h"
 #include "protocol/Download.h"
@@ -124,7 +125,7 @@ int RunSetting(const Invocation& invocation) {
     if (!invocation.verify) {
         // --verify says "verified: ..." instead, as it always has.
         if (!invocation.quiet) {
-            std::cout << DescribeFrame(sent) << '\n';
+            Out() << DescribeFrame(sent) << '\n';
         }
         return kExitOk;
     }
@@ -136,7 +137,7 @@ int RunSetting(const Invocation& invocation) {
              CodeAndName(setting, reported) + ", not " + CodeAndName(setting, expected));
         return kExitVerifyMismatch;
     }
-    std::cout << "verified: " << setting.what << ' ' << CodeAndName(setting, expected) << '\n';
+    Out() << "verified: " << setting.what << ' ' << CodeAndName(setting, expected) << '\n';
     return kExitOk;
 }
 
@@ -150,9 +151,9 @@ int RunInfo(const Invocation& invocation) {
         return kExitOk;
     }
     const auto& frame = session.steps.back().reply.frame;
-    std::cout << (invocation.json     ? InformationJson(frame)
-                  : invocation.report ? ReportText(frame)
-                                      : InformationText(frame, protocol::SystemCodePage()));
+    Out() << (invocation.json     ? InformationJson(frame)
+              : invocation.report ? ReportText(frame)
+                                  : InformationText(frame, protocol::SystemCodePage()));
     return kExitOk;
 }
 
@@ -167,8 +168,8 @@ int RunText(const Invocation& invocation) {
     // font set the display reports in the same opening.
     TextEncoding encoding = invocation.encoding;
     if (invocation.dryRun && encoding.kind == TextEncoding::Kind::Auto) {
-        std::cerr << "vyxctl: dry run: the display's font set is not asked; the lines are "
-                     "encoded for the system's code page\n";
+        Err() << "vyxctl: dry run: the display's font set is not asked; the lines are "
+                 "encoded for the system's code page\n";
         encoding.kind = TextEncoding::Kind::System;
     }
     const auto build = [&invocation, encoding](std::span<const StepResult> done) {
@@ -176,11 +177,11 @@ int RunText(const Invocation& invocation) {
         if (!done.empty()) {
             reply = done.back().reply.frame;
         }
-        const protocol::CodePage page = CodePageForText(encoding, reply, std::cerr);
+        const protocol::CodePage page = CodePageForText(encoding, reply, Err());
         TxBuffer frame{};
         const std::size_t length = protocol::BuildTextFrame(
-            frame, EncodeLineTelling(ArgumentToUtf8(invocation.line1), page, 1, std::cerr),
-            EncodeLineTelling(ArgumentToUtf8(invocation.line2), page, 2, std::cerr));
+            frame, EncodeLineTelling(ArgumentToUtf8(invocation.line1), page, 1, Err()),
+            EncodeLineTelling(ArgumentToUtf8(invocation.line2), page, 2, Err()));
         const auto sent = std::span(frame).first(length);
         return std::vector<std::uint8_t>(sent.begin(), sent.end());
     };
@@ -212,7 +213,7 @@ int WriteConfigData(int comNumber, bool& startTool) {
         return kExitOk;
     }
     if (outcome.missing) {
-        std::cout << name << " is not in the current directory; no record written\n";
+        Out() << name << " is not in the current directory; no record written\n";
         return kExitOk;
     }
     // The tool still starts, as from the dialog, but a script learns that it will not
@@ -297,10 +298,10 @@ int AfterProbe(const Invocation& invocation, std::uint32_t rate, std::size_t wro
     // Advice for a person, shown where the progress is: a script reading standard error
     // gets failures only.
     if (wrongRates > 0 && (StderrIsTerminal() || invocation.verbose)) {
-        std::cerr << "vyxctl: the queries sent at " << wrongRates
-                  << (wrongRates == 1 ? " other rate" : " other rates")
-                  << " may show as stray characters on the display; `vyxctl --baud " << rate
-                  << " text \"\" \"\"` clears them (probe --clear does it)\n";
+        Err() << "vyxctl: the queries sent at " << wrongRates
+              << (wrongRates == 1 ? " other rate" : " other rates")
+              << " may show as stray characters on the display; `vyxctl --baud " << rate
+              << " text \"\" \"\"` clears them (probe --clear does it)\n";
     }
     return kExitOk;
 }
@@ -312,7 +313,7 @@ int RunProbe(const Invocation& invocation) {
     std::size_t tried = 0;
     for (const std::uint32_t rate : ProbeOrder(invocation)) {
         if (progress && !invocation.dryRun) {
-            std::cerr << "vyxctl: trying " << rate << " bps\n";
+            Err() << "vyxctl: trying " << rate << " bps\n";
         }
         // A valid frame at this rate counts only when it names this rate: a slow display
         // answering the query of an earlier rate late names that earlier rate.
@@ -325,7 +326,7 @@ int RunProbe(const Invocation& invocation) {
             continue;  // every rate's query is shown
         }
         if (session.Status() == kExitOk) {
-            std::cout << "rate: " << rate << '\n' << ReportText(session.steps.back().reply.frame);
+            Out() << "rate: " << rate << '\n' << ReportText(session.steps.back().reply.frame);
             return AfterProbe(invocation, rate, tried);
         }
         const bool unanswered =
@@ -399,7 +400,7 @@ int RunSet(const Invocation& invocation) {
         const std::string said = DescribeFrame(frames[i]);
         if (!invocation.verify) {
             if (!invocation.quiet) {
-                std::cout << said << '\n';
+                Out() << said << '\n';
             }
             continue;
         }
@@ -412,20 +413,19 @@ int RunSet(const Invocation& invocation) {
                  EntryLabel(info, expected));
             status = kExitVerifyMismatch;
         } else if (!invocation.quiet) {
-            std::cout << said << " (verified)\n";
+            Out() << said << " (verified)\n";
         }
     }
     return status;
 }
 
 int RunLists(const Invocation& invocation) {
-    std::cout << ListsText(invocation.listName.empty() ? nullptr : FindList(invocation.listName));
+    Out() << ListsText(invocation.listName.empty() ? nullptr : FindList(invocation.listName));
     return kExitOk;
 }
 
-}  // namespace
-
-int RunCommand(const Invocation& invocation) {
+// One port's run of the command.
+int RunOnePort(const Invocation& invocation) {
     switch (invocation.command) {
         case Command::Info:
             return RunInfo(invocation);
@@ -443,7 +443,7 @@ int RunCommand(const Invocation& invocation) {
         case Command::Probe:
             return RunProbe(invocation);
         case Command::Ports:
-            return ListPorts(std::cout, invocation.json);
+            return ListPorts(Out(), invocation.json);
         case Command::Map:
             return MapPort(invocation.comName, invocation.device);
         case Command::Unmap:
@@ -454,11 +454,20 @@ int RunCommand(const Invocation& invocation) {
             return RunLists(invocation);
         case Command::Completion:
             // The parser checked the shell: there is a script for it.
-            std::cout
-                << CompletionScript(CommandLineCompletionModel(), invocation.shell).value_or("");
+            Out() << CompletionScript(CommandLineCompletionModel(), invocation.shell).value_or("");
             return kExitOk;
     }
     return kExitUsage;
+}
+
+}  // namespace
+
+int RunCommand(const Invocation& invocation) {
+    // Options let several ports through only for the commands that take them.
+    if (invocation.ports.size() > 1) {
+        return RunOnEveryPort(invocation, RunOnePort);
+    }
+    return RunOnePort(invocation);
 }
 
 }  // namespace vyx::cli

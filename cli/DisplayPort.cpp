@@ -4,8 +4,11 @@
 #include <array>
 #include <ctime>
 #include <filesystem>
+#include <mutex>
 #include <system_error>
+#include <utility>
 
+#include "cli/Console.h"
 #include "cli/DeviceAccess.h"
 #include "cli/Formatting.h"
 #include "cli/OpenFailure.h"
@@ -22,11 +25,14 @@ namespace {
 std::chrono::microseconds LocalTimeOfDay() {
     const auto now = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(now);
-    // Only the command thread traces, so localtime's shared result is not contended.
-    const std::tm* local = std::localtime(&seconds);
     const auto fraction =
         std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()) %
         std::chrono::seconds(1);
+    // localtime's result is one static object: the ports of a run on several ports
+    // trace from their own threads, so it is read under a lock.
+    static std::mutex localTimeLock;
+    std::lock_guard<std::mutex> hold(localTimeLock);
+    const std::tm* local = std::localtime(&seconds);
     if (local == nullptr) {
         return fraction;
     }
@@ -35,6 +41,22 @@ std::chrono::microseconds LocalTimeOfDay() {
 }
 
 }  // namespace
+
+void WatcherMessages::Show(const std::string& text, std::function<void()> onDismissed) {
+    {
+        std::lock_guard<std::mutex> hold(m_Lock);
+        m_Lines.push_back(text);
+    }
+    // Nobody is there to dismiss it: counted as dismissed at once, as on standard error.
+    if (onDismissed) {
+        onDismissed();
+    }
+}
+
+std::vector<std::string> WatcherMessages::TakeLines() {
+    std::lock_guard<std::mutex> hold(m_Lock);
+    return std::exchange(m_Lines, {});
+}
 
 bool DrainSignal::PostMessage(std::uint32_t message, std::uint64_t /*wParam*/,
                               std::int64_t /*lParam*/) {
@@ -81,6 +103,7 @@ DisplayPort::DisplayPort() {
     // Every failure is told once, in vyxctl's own line built from LastError(); the
     // port's default sink would print the library's line beside it.
     m_Port.SetDiagnosticSink([](const SerialError&) {});
+    m_Port.m_pAppMessageBox = &m_Messages;
 }
 
 DisplayPort::~DisplayPort() {
@@ -103,6 +126,13 @@ int DisplayPort::Open(const std::string& portName, std::uint32_t baud) {
 void DisplayPort::Close() {
     if (m_Port.m_bConnected.load() == 1) {
         m_Port.ClosePort();
+    }
+    TellWatcherMessages();  // the watcher has ended: nothing more can come
+}
+
+void DisplayPort::TellWatcherMessages() {
+    for (const std::string& line : m_Messages.TakeLines()) {
+        Err() << line << '\n';
     }
 }
 
@@ -168,6 +198,7 @@ InformationOutcome DisplayPort::QueryInformation(std::chrono::microseconds timeo
         waiting = std::chrono::steady_clock::now() < deadline && m_Signal.WaitPast(seen, deadline);
     }
     outcome.bytesSeen = scanner.BytesSeen();
+    TellWatcherMessages();
     return outcome;
 }
 

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <ostream>
@@ -50,6 +51,20 @@ struct InformationOutcome {
     std::optional<std::uint8_t> otherRate;
 };
 
+// The watcher's messages ("m_QueueRead FULL!"), kept until the command thread tells
+// them: the watcher runs beside the command thread, and the command's streams belong to
+// that thread alone (a port's own buffers in a run on several ports).
+// Show runs on the watcher; TakeLines on the command thread; m_Lock guards m_Lines.
+class WatcherMessages final : public AppMessageBox {
+  public:
+    void Show(const std::string& text, std::function<void()> onDismissed) override;
+    std::vector<std::string> TakeLines();
+
+  private:
+    std::mutex m_Lock;
+    std::vector<std::string> m_Lines;  // guarded by m_Lock
+};
+
 // One opening of the display's port for one command: opens, sends frames, waits for the
 // information reply, closes. Every failure is told on standard error in one line (and
 // a hint) naming the port and the reason.
@@ -86,9 +101,11 @@ class DisplayPort {
 
   private:
     std::vector<std::uint8_t> TakeQueued();
+    void TellWatcherMessages();
     void Trace(char direction, std::span<const std::uint8_t> bytes);
 
-    DrainSignal m_Signal;  // before m_Port: its watcher is joined before the signal goes
+    WatcherMessages m_Messages;  // before m_Port, as m_Signal
+    DrainSignal m_Signal;        // before m_Port: its watcher is joined before the signal goes
     SerialPort m_Port;
     std::uint32_t m_Baud = 0;
     std::string m_Description;

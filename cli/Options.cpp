@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdlib>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -14,6 +15,7 @@
 
 #include "cli/ExitStatus.h"
 #include "cli/ListArgument.h"
+#include "cli/PortList.h"
 #include "resources/Lists.h"
 #include "resources/Version.h"
 #include "serial/ComName.h"
@@ -27,6 +29,8 @@ constexpr const char* kFooter =
     "port could not be opened, 4 no valid reply in time (or the device was lost), 5\n"
     "config.data (or a port link) could not be written, 6 --verify found another value,\n"
     "7 the bytes did not all reach the port, 8 the programming tool could not be started.\n"
+    "On several ports (--port repeated, --ports-from): the worst of the ports', most\n"
+    "severe first 2 3 7 4 6 8 5 1 0; each line is prefixed with its port.\n"
     "COMn resolves to $VYX_PORTS_DIR/COMn, else\n"
     "${XDG_CONFIG_HOME:-~/.config}/vyx-utility/ports/COMn, else /dev/ttyS(n-1); see\n"
     "`vyxctl ports` and `vyxctl map`.\n"
@@ -41,6 +45,8 @@ struct RawArguments {
     std::string encoding;               // text --encoding, as typed
     std::string rate;                   // baud RATE, as typed
     std::vector<std::string> settings;  // set KEY=VALUE...
+    std::vector<std::string> ports;     // --port, each time given
+    std::string portsFrom;              // --ports-from FILE
     double timeoutSeconds = 2.0;        // info: the whole wait
     double probeTimeoutSeconds = 0.0;   // probe: the wait at each rate; by default what
                                         // the wire needs at that rate (see Commands.cpp)
@@ -102,7 +108,8 @@ FirstWord ScanFirstWord(int argc, char** argv) {
     FirstWord first;
     for (int i = 1; i < argc; ++i) {
         const std::string_view arg = argv[i];
-        if (arg == "--port" || arg == "--baud" || arg == "-p" || arg == "-b") {
+        if (arg == "--port" || arg == "--baud" || arg == "-p" || arg == "-b" ||
+            arg == "--ports-from") {
             ++i;  // its value follows
         } else if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "--version") {
             first.helpOrVersion = true;
@@ -180,9 +187,19 @@ class Parser {
     }
 
     void AddGlobalOptions() {
-        m_App.add_option("-p,--port", m_Invocation.port, "\"COMn\" or a device path")
-            ->envname("VYX_PORT")
-            ->capture_default_str();
+        // VYX_PORT is read in Validate, not by the parser: it stands in for --port only
+        // when neither --port nor --ports-from names a port.
+        m_App
+            .add_option("-p,--port", m_Raw.ports,
+                        "\"COMn\" or a device path (default: $VYX_PORT, else COM4); "
+                        "repeat it to run info, set or text on several ports at once")
+            ->type_name("NAME");
+        m_PortsFrom =
+            m_App
+                .add_option("--ports-from", m_Raw.portsFrom,
+                            "file naming ports, one COM name or device path a line (blank "
+                            "lines and lines starting with # are skipped)")
+                ->type_name("FILE");
         m_App
             .add_option("-b,--baud", m_Invocation.baud,
                         "rate the display listens at: 9600 19200 38400 57600 115200")
@@ -338,14 +355,49 @@ class Parser {
             (m_Invocation.command == Command::Map || m_Invocation.command == Command::Unmap)) {
             return "--dry-run: map and unmap send nothing; `vyxctl ports` shows the links";
         }
-        // "com4" means COM4; a device path keeps its case.
-        if (ComNumber(UpperCase(m_Invocation.port)) > 0) {
-            m_Invocation.port = UpperCase(m_Invocation.port);
-        }
-        if (!ResolvePortName(m_Invocation.port)) {
-            return "--port " + m_Invocation.port + ": neither COMn (n from 1) nor a device path";
+        if (std::string problem = ValidatePorts(); !problem.empty()) {
+            return problem;
         }
         return ValidateCommandArguments();
+    }
+
+    // The ports named by --port (each time given) and --ports-from, in that order; with
+    // neither, VYX_PORT or COM4. Several only for the commands that take them.
+    std::string ValidatePorts() {
+        std::vector<NamedPort> ports;
+        for (const std::string& name : m_Raw.ports) {
+            ports.push_back({name, "--port"});
+        }
+        if (m_PortsFrom->count() > 0) {
+            PortListRead read = ReadPortList(m_Raw.portsFrom);
+            if (!read.error.empty()) {
+                return read.error;
+            }
+            if (read.ports.empty()) {
+                return "--ports-from " + m_Raw.portsFrom + ": names no port";
+            }
+            ports.insert(ports.end(), read.ports.begin(), read.ports.end());
+        }
+        if (ports.empty()) {
+            // As the parser treats an environment variable: an empty one is not there.
+            const char* fromEnvironment = std::getenv("VYX_PORT");
+            const bool given = fromEnvironment != nullptr && *fromEnvironment != '\0';
+            ports.push_back({given ? fromEnvironment : "COM4", "--port"});
+        }
+        if (std::string problem = CheckPorts(ports); !problem.empty()) {
+            return problem;
+        }
+        if (ports.size() > 1 && !TakesSeveralPorts(m_Invocation.command)) {
+            return std::string(m_App.get_subcommands().front()->get_name()) + ": " +
+                   std::to_string(ports.size()) + " ports named; only " + kSeveralPortsCommands +
+                   " run on several ports";
+        }
+        m_Invocation.ports.clear();
+        for (const NamedPort& port : ports) {
+            m_Invocation.ports.push_back(port.name);
+        }
+        m_Invocation.port = m_Invocation.ports.front();
+        return {};
     }
 
     std::string ValidateCommandArguments() {
@@ -471,6 +523,7 @@ class Parser {
     RawArguments m_Raw;
     CLI::Option* m_EncodingOption = nullptr;
     CLI::Option* m_Verbose = nullptr;
+    CLI::Option* m_PortsFrom = nullptr;
     int m_VerboseCount = 0;
     std::map<const CLI::App*, Command> m_Commands;
 };
@@ -481,6 +534,12 @@ int UsageError(const std::string& message) {
 }
 
 }  // namespace
+
+// The commands whose work on one display does not depend on another: each port runs on
+// its own thread. Another command joins by being named here and in kSeveralPortsCommands.
+bool TakesSeveralPorts(Command command) {
+    return command == Command::Info || command == Command::Set || command == Command::Text;
+}
 
 CompletionModel CommandLineCompletionModel() {
     Parser parser;

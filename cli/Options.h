@@ -33,7 +33,10 @@ enum class Command {
 // Everything the command line asked for, validated: list indices are in range, the
 // rate is one of the five, the port name resolves to a device.
 struct Invocation {
-    std::string port = "COM4";  // "COMn" or a device path
+    std::string port = "COM4";  // "COMn" or a device path: the port this run talks to
+    // Every port named (--port, --ports-from), in order; one for most runs. With several,
+    // each port's run gets a copy of the invocation with `port` set to it.
+    std::vector<std::string> ports = {"COM4"};
     std::uint32_t baud = 9600;  // the rate the display listens at
     bool baudGiven = false;     // --baud was on the command line (probe tries it first)
     Command command = Command::Info;
@@ -64,6 +67,11 @@ struct Invocation {
     bool trace = false;    // --trace, -vv: every byte on standard error
     bool dryRun = false;   // print the frames, open nothing
 };
+
+// The commands that run on several ports at once (one thread per port).
+bool TakesSeveralPorts(Command command);
+// Their names, for the usage error of another command given several ports.
+constexpr const char* kSeveralPortsCommands = "info, set and text";
 
 // The usage line printed with every usage error.
 constexpr const char* kUsageLine = "Usage: vyxctl [--port NAME] [--baud RATE] COMMAND [ARGS]";

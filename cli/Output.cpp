@@ -9,6 +9,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "cli/Console.h"
 #include "cli/ExitStatus.h"
 #include "protocol/Report.h"
 #include "resources/Lists.h"
@@ -68,9 +69,9 @@ int FinishStandardOutput(int status) {
 }
 
 void Fail(const std::string& message, const std::string& hint) {
-    std::cerr << "vyxctl: " << message << '\n';
+    Err() << "vyxctl: " << message << '\n';
     if (!hint.empty()) {
-        std::cerr << hint << '\n';
+        Err() << hint << '\n';
     }
 }
 

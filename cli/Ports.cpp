@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <iostream>
 #include <memory>
 #include <random>
 #include <system_error>
 #include <vector>
 
+#include "cli/Console.h"
 #include "cli/ExitStatus.h"
 #include "cli/Output.h"
 #include "cli/PortListing.h"
@@ -87,16 +87,16 @@ int MapPort(const std::string& comName, const std::string& device) {
         Fail(link.string() + ": cannot replace the link: " + error.message());
         return kExitFileNotWritten;
     }
-    std::cout << comName << " -> " << target.string() << " (" << link.string() << ")\n";
+    Out() << comName << " -> " << target.string() << " (" << link.string() << ")\n";
     if (!fs::exists(target, error)) {
-        std::cout << "note: " << target.string() << " does not exist now; " << comName
-                  << " will open once it does\n";
+        Out() << "note: " << target.string() << " does not exist now; " << comName
+              << " will open once it does\n";
     }
     // ttyUSB0 and ttyACM0 are numbered in plug order; the by-id name follows the device.
     const auto stable = StableNameOf(SystemSerialDevices()->Devices(), target.string());
     if (stable) {
-        std::cout << "note: " << target.string() << " may name another device after the next "
-                  << "plug-in; `vyxctl map " << comName << ' ' << *stable << "` follows this one\n";
+        Out() << "note: " << target.string() << " may name another device after the next "
+              << "plug-in; `vyxctl map " << comName << ' ' << *stable << "` follows this one\n";
     }
     return kExitOk;
 }
@@ -105,15 +105,15 @@ int UnmapPort(const std::string& comName) {
     const fs::path link = fs::path(PortsDirectory()) / comName;
     std::error_code error;
     if (!fs::is_symlink(link, error)) {
-        std::cout << comName << " has no link in " << PortsDirectory() << '\n';
+        Out() << comName << " has no link in " << PortsDirectory() << '\n';
         return kExitOk;
     }
     if (!fs::remove(link, error)) {
         Fail(link.string() + ": cannot remove the link: " + error.message());
         return kExitFileNotWritten;
     }
-    std::cout << comName << " unmapped; it resolves to " << ResolvePortName(comName).value_or("")
-              << " now\n";
+    Out() << comName << " unmapped; it resolves to " << ResolvePortName(comName).value_or("")
+          << " now\n";
     return kExitOk;
 }
 

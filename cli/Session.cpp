@@ -2,9 +2,9 @@
 
 #include <array>
 #include <cstdio>
-#include <iostream>
 #include <thread>
 
+#include "cli/Console.h"
 #include "cli/ExitStatus.h"
 #include "cli/Formatting.h"
 #include "protocol/Frame.h"
@@ -76,7 +76,7 @@ SessionResult Session::Run(std::span<const Step> steps) {
         return DryRun(steps);
     }
     DisplayPort port;
-    port.SetTrace(m_Options.trace ? &std::cerr : nullptr);
+    port.SetTrace(m_Options.trace ? &Err() : nullptr);
     SessionResult result;
     result.openStatus = port.Open(m_PortName, m_Baud) == 1 ? kExitOk : kExitPortNotOpened;
     result.description = port.Describe();
@@ -99,7 +99,7 @@ SessionResult Session::DryRun(std::span<const Step> steps) {
     SessionResult result;
     result.dryRun = true;
     result.description = DescribePort(m_PortName);
-    std::cout << "# " << result.description << " at " << m_Baud << " bps (dry run: not opened)\n";
+    Out() << "# " << result.description << " at " << m_Baud << " bps (dry run: not opened)\n";
     std::uint32_t baud = m_Baud;
     for (const Step& step : steps) {
         std::vector<std::uint8_t> bytes = step.bytes;
@@ -110,7 +110,7 @@ SessionResult Session::DryRun(std::span<const Step> steps) {
                 break;
             case Step::Kind::SwitchRate:
                 baud = step.rate;
-                std::cout << "# then reopen at " << baud << " bps\n";
+                Out() << "# then reopen at " << baud << " bps\n";
                 break;
             case Step::Kind::Query:
                 bytes = InformationQuery();
@@ -122,7 +122,7 @@ SessionResult Session::DryRun(std::span<const Step> steps) {
                 break;
         }
         if (step.kind != Step::Kind::SwitchRate) {
-            std::cout << HexBytes(bytes) << "  " << meaning << '\n';
+            Out() << HexBytes(bytes) << "  " << meaning << '\n';
         }
         StepResult done;
         done.baud = baud;
@@ -133,7 +133,7 @@ SessionResult Session::DryRun(std::span<const Step> steps) {
 
 void Session::Tell(const std::string& line) const {
     if (m_Options.verbose) {
-        std::cerr << "vyxctl: " << line << '\n';
+        Err() << "vyxctl: " << line << '\n';
     }
 }
 

@@ -5,6 +5,7 @@ add_executable(cli_tests
   ${CMAKE_CURRENT_LIST_DIR}/CliCompletionTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliPtyTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliSimTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliSeveralPortsTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliTextEncodingTest.cpp)
 find_package(nlohmann_json 3.11 CONFIG REQUIRED)
 target_link_libraries(cli_tests PRIVATE
@@ -19,12 +20,14 @@ gtest_discover_tests(cli_tests DISCOVERY_MODE PRE_TEST
   PROPERTIES TIMEOUT 120 LABELS cli ENVIRONMENT VYX_CODEPAGE=1252)
 
 # vyxctl's own units, linked in: the reasons and hints of a failed opening, the output
-# formatting, the forms of a list argument, the port listing.
+# formatting, the forms of a list argument, the port listing, the port list and the
+# runner of a run on several ports.
 add_executable(cli_unit_tests
   ${CMAKE_CURRENT_LIST_DIR}/CliOpenFailureTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliFormattingTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliListArgumentTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/CliPortListingTest.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/CliPortListingTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliSeveralPortsUnitTest.cpp)
 target_link_libraries(cli_unit_tests PRIVATE
   vyx_cli nlohmann_json::nlohmann_json GTest::gtest_main vyx_warnings)
 gtest_discover_tests(cli_unit_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 60)
