@@ -41,6 +41,7 @@ struct RawArguments {
     std::string encoding;               // text --encoding, as typed
     std::string rate;                   // baud RATE, as typed
     std::vector<std::string> settings;  // set KEY=VALUE...
+    std::string profileAction;          // profile ACTION (save)
     double timeoutSeconds = 2.0;        // info: the whole wait
     double probeTimeoutSeconds = 0.0;   // probe: the wait at each rate; by default what
                                         // the wire needs at that rate (see Commands.cpp)
@@ -129,6 +130,7 @@ class Parser {
         AddGlobalOptions();
         AddDisplayCommands();
         AddSettingCommands();
+        AddProfileCommands();
         AddPortCommands();
     }
 
@@ -291,6 +293,36 @@ class Parser {
         listsCommand
             ->add_option("NAME", m_Invocation.listName, "command-set, font-set, language or baud")
             ->check(CLI::IsMember({"command-set", "font-set", "language", "baud"}));
+    }
+
+    void AddProfileCommands() {
+        CLI::App* apply = AddCommand(
+            "apply",
+            "set the display up as a profile says, sending only what differs, and verify it",
+            Command::Apply);
+        apply->add_option("PROFILE", m_Invocation.profilePath, "the profile (a TOML file)")
+            ->required();
+        apply->add_flag("--check", m_Invocation.check,
+                        "change nothing: exit 0 when the display matches, 6 when it differs");
+        apply->add_flag("--probe", m_Invocation.probe,
+                        "find the rate the display listens at first (--baud, the profile's "
+                        "probe-first and baud are tried first)");
+        apply->add_flag("--json", m_Invocation.json, "print one JSON object per port instead");
+        AddTimeout(apply, m_Raw.timeoutSeconds,
+                   "seconds to wait for each reply (with --probe: for the reply at each rate, "
+                   "by default the wire time plus a margin)")
+            ->capture_default_str();
+
+        CLI::App* profile =
+            AddCommand("profile", "profile save FILE: write the profile of the display on the port",
+                       Command::ProfileSave);
+        profile->add_option("ACTION", m_Raw.profileAction, "save")
+            ->required()
+            ->check(CLI::IsMember({"save"}));
+        profile->add_option("FILE", m_Invocation.profilePath, "the profile to write (TOML)")
+            ->required();
+        AddTimeout(profile, m_Raw.timeoutSeconds, "seconds to wait for the reply")
+            ->capture_default_str();
     }
 
     void AddPortCommands() {

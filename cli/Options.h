@@ -28,6 +28,8 @@ enum class Command {
     Set,
     Lists,
     Completion,
+    Apply,
+    ProfileSave,
 };
 
 // Everything the command line asked for, validated: list indices are in range, the
@@ -38,7 +40,7 @@ struct Invocation {
     bool baudGiven = false;     // --baud was on the command line (probe tries it first)
     Command command = Command::Info;
 
-    bool json = false;  // info, ports
+    bool json = false;  // info, ports, apply
     // info, --verify: the whole wait; probe: the wait at each rate. Kept to the
     // microsecond, so the wait told is the wait used.
     std::chrono::microseconds timeout{2'000'000};
@@ -56,6 +58,9 @@ struct Invocation {
     bool report = false;        // info: the dialog's report text
     bool clear = false;         // probe: blank the display once the rate is found
     std::string listName;       // lists: one list only ("" all)
+    std::string profilePath;    // apply: the profile to read; profile save: the file written
+    bool check = false;         // apply: compare only
+    bool probe = false;         // apply: find the display's rate first
     // set: (list name, index) in the order sent, the baud rate last.
     std::vector<std::pair<std::string, int>> settings;
 
