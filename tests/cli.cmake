@@ -19,12 +19,13 @@ gtest_discover_tests(cli_tests DISCOVERY_MODE PRE_TEST
   PROPERTIES TIMEOUT 120 LABELS cli ENVIRONMENT VYX_CODEPAGE=1252)
 
 # vyxctl's own units, linked in: the reasons and hints of a failed opening, the output
-# formatting, the forms of a list argument, the port listing.
+# formatting, the forms of a list argument, the port listing, profiles.
 add_executable(cli_unit_tests
   ${CMAKE_CURRENT_LIST_DIR}/CliOpenFailureTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliFormattingTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliListArgumentTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/CliPortListingTest.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/CliPortListingTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliProfileTest.cpp)
 target_link_libraries(cli_unit_tests PRIVATE
   vyx_cli nlohmann_json::nlohmann_json GTest::gtest_main vyx_warnings)
 gtest_discover_tests(cli_unit_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 60)
