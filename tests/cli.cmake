@@ -2,6 +2,7 @@
 # a far end the test plays byte by byte.
 add_executable(cli_tests
   ${CMAKE_CURRENT_LIST_DIR}/CliTestSupport.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliApplyTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliCompletionTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliPtyTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliSimTest.cpp
