@@ -4,6 +4,10 @@
 // shared library, and without exceptions: a parse gives a result to look at.
 #define TOML_HEADER_ONLY 1
 #define TOML_EXCEPTIONS 0
+// toml++ 3.3 asserts on some input its parser goes on to refuse with an error ("[$x]"
+// as a table header); a bad profile must end in that error, not in an abort, whatever
+// the build type.
+#define TOML_ASSERT(expr) static_assert(true)
 #include <toml++/toml.h>
 
 #include <algorithm>
@@ -41,12 +45,107 @@ std::string TypeName(toml::node_type type) {
     }
 }
 
+bool Ascii(char c) {
+    return static_cast<unsigned char>(c) < 0x80;
+}
+
+bool Blank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// toml++ 3.3 asks whether a character is non-ASCII whitespace in a few places, and that
+// test reaches __builtin_unreachable() for most characters beyond ASCII: a character
+// outside quotes and comments, or right after a backslash in a """ string (after a
+// line-ending one, the first that is not blank). TOML allows none of the first two, so
+// they are refused here, before the parser sees them; the third is valid TOML that a
+// profile, whose lines are single-line strings, does without. Returns the line of the
+// first such character, with the reason, or 0.
+std::size_t UnsafeForTheParser(std::string_view text, std::string& reason) {
+    enum class In { Normal, Comment, Basic, Literal, MultiBasic, MultiLiteral };
+    constexpr std::string_view kMultiBasic = R"(""")";
+    constexpr std::string_view kMultiLiteral = "'''";
+    In in = In::Normal;
+    std::size_t line = 1;
+    const auto at = [&text](std::size_t i, std::string_view what) {
+        return text.substr(i, what.size()) == what;
+    };
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == '\n') {
+            ++line;
+            if (in != In::MultiBasic && in != In::MultiLiteral) {
+                in = In::Normal;  // a single-line string left open: the parser says so
+                continue;
+            }
+        }
+        switch (in) {
+            case In::Normal:
+                if (!Ascii(c)) {
+                    reason = "a character beyond ASCII outside quotes and comments";
+                    return line;
+                }
+                if (at(i, kMultiBasic) || at(i, kMultiLiteral)) {
+                    in = c == '"' ? In::MultiBasic : In::MultiLiteral;
+                    i += 2;
+                } else {
+                    in = c == '#'    ? In::Comment
+                         : c == '"'  ? In::Basic
+                         : c == '\'' ? In::Literal
+                                     : In::Normal;
+                }
+                break;
+            case In::Comment:
+                break;
+            case In::Basic:
+                if (c == '\\' && i + 1 < text.size() && text[i + 1] != '\n') {
+                    ++i;  // an escaped character, the quote included
+                } else if (c == '"') {
+                    in = In::Normal;
+                }
+                break;
+            case In::Literal:
+                in = c == '\'' ? In::Normal : in;
+                break;
+            case In::MultiLiteral:
+                if (at(i, kMultiLiteral)) {
+                    in = In::Normal;
+                    i += 2;
+                }
+                break;
+            case In::MultiBasic:
+                if (c == '\\') {
+                    std::size_t next = i + 1;
+                    while (next < text.size() && Blank(text[next])) {
+                        line += text[next] == '\n' ? 1U : 0U;
+                        ++next;
+                    }
+                    if (next < text.size() && !Ascii(text[next])) {
+                        reason = "a character beyond ASCII after a backslash in a \"\"\" string";
+                        return line;
+                    }
+                    // A line-ending backslash: on at the first character after the
+                    // blanks; else the one character escaped (a quote does not end it).
+                    i = next > i + 1 ? next - 1 : next;
+                } else if (at(i, kMultiBasic)) {
+                    in = In::Normal;
+                    i += 2;
+                }
+                break;
+        }
+    }
+    return 0;
+}
+
 // Reads one file, stopping at the first problem.
 class Reader {
   public:
     explicit Reader(std::string_view fileName) : m_File(fileName) {}
 
     ProfileRead Read(std::string_view text) {
+        std::string unsafe;
+        if (const std::size_t line = UnsafeForTheParser(text, unsafe); line != 0) {
+            return Failed(line, unsafe);
+        }
         toml::parse_result parsed = toml::parse(text, std::string_view(m_File));
         if (!parsed) {
             const auto& error = parsed.error();
@@ -112,8 +211,11 @@ class Reader {
     }
 
   private:
+    // The reason quotes the file's own text, which may hold control characters (a
+    // quoted key or value may): they are shown escaped, so the message stays one line and
+    // cannot drive a terminal.
     ProfileRead Failed(std::size_t line, const std::string& reason) const {
-        return {std::nullopt, m_File + ":" + std::to_string(line) + ": " + reason};
+        return {std::nullopt, m_File + ":" + std::to_string(line) + ": " + EscapeControls(reason)};
     }
 
     static std::size_t LineCount(std::string_view text) {

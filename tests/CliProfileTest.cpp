@@ -47,6 +47,11 @@ TEST(CliProfileTest, ValuesTakeTheFormsOfTheCommandLine) {
          std::nullopt},
         {kBase + "probe-first = 57600\n", 1, 8, 1, 4, 3},
         {kBase + "probe-first = \"9600\"  # comments are fine\n", 1, 8, 1, 4, 0},
+        // Text beyond ASCII in comments and in strings of every kind, even where the line
+        // does not use it.
+        {"# caf\u00e9\ncommand-set = 'EPSON POS D101' # \u00e9\nfont-set = \"\"\"cp858\"\"\"\n"
+         "language = '''fr'''\nbaud = 0\n",
+         1, 8, 1, 0, std::nullopt},
         // Keys in any order, blank lines and comments between them.
         {"# shop 12\nbaud = 38400\n\nlanguage = 0\nfont-set = 0\ncommand-set = 0\n", 0, 0, 0, 2,
          std::nullopt},
@@ -76,6 +81,20 @@ TEST(CliProfileTest, RefusalsNameFileLineAndReason) {
          "shop.toml:5: unknown key \"colour\" (known: command-set, font-set, language, baud, "
          "line1, line2, probe-first)",
          false},
+        // A quoted key may hold anything; the message shows it escaped, on one line.
+        {"control characters in a key", kBase + "\"bell\\u0007\\nx\" = 1\n",
+         "shop.toml:5: unknown key \"bell\\x07\\x0Ax\"", true},
+        {"a table header no key can start", "[$display]\n" + kBase,
+         "shop.toml:1: Error while parsing key: expected bare key starting character or string "
+         "delimiter, saw '$'",
+         false},
+        // TOML has characters beyond ASCII in strings and comments only.
+        {"a letter after a number", "baud = 9600\u00e9\n",
+         "shop.toml:1: a character beyond ASCII outside quotes and comments", false},
+        {"a letter after a string", kBase + "line1 = \"x\"\t\u00e9\n",
+         "shop.toml:5: a character beyond ASCII outside quotes and comments", false},
+        {"a letter after a line-ending backslash", kBase + "line1 = \"\"\"a\\\n  \u00e9\"\"\"\n",
+         "shop.toml:6: a character beyond ASCII after a backslash in a \"\"\" string", false},
         {"a key in a table", "[display]\n" + kBase, "shop.toml:1: unknown key \"display\"", true},
         {"misspelt key", "command_set = 1\nfont-set = 8\nlanguage = 1\nbaud = 9600\n",
          "shop.toml:1: unknown key \"command_set\"", true},
