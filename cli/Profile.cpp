@@ -45,93 +45,102 @@ std::string TypeName(toml::node_type type) {
     }
 }
 
-bool Ascii(char c) {
-    return static_cast<unsigned char>(c) < 0x80;
+// One UTF-8 character at the start of `text`: its code point and length, or length 0
+// for a sequence that is not UTF-8 (overlong forms and surrogates included).
+std::pair<char32_t, std::size_t> Utf8At(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || text.size() < length) {
+        return {0, 0};
+    }
+    auto code = static_cast<char32_t>(lead & (0x7F >> length));
+    for (std::size_t i = 1; i < length; ++i) {
+        const auto byte = static_cast<unsigned char>(text[i]);
+        if ((byte & 0xC0) != 0x80) {
+            return {0, 0};
+        }
+        code = (code << 6) | (byte & 0x3Fu);
+    }
+    constexpr char32_t kShortest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (code < kShortest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
+        return {0, 0};
+    }
+    return {code, length};
 }
 
-bool Blank(char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+std::string Escaped(char32_t code) {
+    char text[12];
+    std::snprintf(text, sizeof text, code > 0xFFFF ? "\\U%08X" : "\\u%04X",
+                  static_cast<unsigned>(code));
+    return text;
 }
 
-// toml++ 3.3 asks whether a character is non-ASCII whitespace in a few places, and that
-// test reaches __builtin_unreachable() for most characters beyond ASCII: a character
-// outside quotes and comments, or right after a backslash in a """ string (after a
-// line-ending one, the first that is not blank). TOML allows none of the first two, so
-// they are refused here, before the parser sees them; the third is valid TOML that a
-// profile, whose lines are single-line strings, does without. Returns the line of the
-// first such character, with the reason, or 0.
-std::size_t UnsafeForTheParser(std::string_view text, std::string& reason) {
+// toml++ 3.3 asks of a character beyond ASCII whether it is whitespace in places it
+// reaches on malformed input (after a bare value, after a line-ending backslash), and
+// that test runs into __builtin_unreachable() for most such characters. So the parser
+// is given ASCII only, which says the same in TOML: in a string a character beyond
+// ASCII becomes its \u escape (a '...' string is rewritten as "..." for that); in a
+// comment, and where TOML allows no such character at all, it becomes '?', which TOML
+// does not allow there either. Lines stay where they were, so errors name the same
+// line. Text that is not UTF-8 is refused: returns its line, or 0 once `ascii` is made.
+std::size_t ToAscii(std::string_view text, std::string& ascii) {
     enum class In { Normal, Comment, Basic, Literal, MultiBasic, MultiLiteral };
-    constexpr std::string_view kMultiBasic = R"(""")";
-    constexpr std::string_view kMultiLiteral = "'''";
+    constexpr std::string_view kTripleQuote = R"(""")";
+    constexpr std::string_view kTripleApostrophe = "'''";
     In in = In::Normal;
     std::size_t line = 1;
     const auto at = [&text](std::size_t i, std::string_view what) {
         return text.substr(i, what.size()) == what;
     };
-    for (std::size_t i = 0; i < text.size(); ++i) {
+    // The parser passes over a byte order mark itself.
+    std::size_t i = at(0, "\xEF\xBB\xBF") ? 3 : 0;
+    ascii.assign(text.substr(0, i));
+    while (i < text.size()) {
         const char c = text[i];
+        if (static_cast<unsigned char>(c) >= 0x80) {
+            const auto [code, length] = Utf8At(text.substr(i));
+            if (length == 0) {
+                return line;
+            }
+            ascii += in == In::Normal || in == In::Comment ? "?" : Escaped(code);
+            i += length;
+            continue;
+        }
+        const bool literal = in == In::Literal || in == In::MultiLiteral;
+        const bool basic = in == In::Basic || in == In::MultiBasic;
+        std::size_t take = 1;
+        std::string out(1, c);
         if (c == '\n') {
             ++line;
-            if (in != In::MultiBasic && in != In::MultiLiteral) {
-                in = In::Normal;  // a single-line string left open: the parser says so
-                continue;
+            in = in == In::MultiBasic || in == In::MultiLiteral ? in : In::Normal;
+        } else if (in == In::Normal) {
+            if (at(i, kTripleQuote) || at(i, kTripleApostrophe)) {
+                in = c == '"' ? In::MultiBasic : In::MultiLiteral;
+                take = 3;
+                out = kTripleQuote;
+            } else if (c == '"' || c == '\'') {
+                in = c == '"' ? In::Basic : In::Literal;
+                out = "\"";
+            } else if (c == '#') {
+                in = In::Comment;
             }
+        } else if (basic && c == '\\' && i + 1 < text.size() &&
+                   static_cast<unsigned char>(text[i + 1]) < 0x80 && text[i + 1] != '\n') {
+            take = 2;  // an escape: a quote after the backslash ends nothing
+            out = text.substr(i, 2);
+        } else if ((in == In::Basic && c == '"') || (in == In::Literal && c == '\'')) {
+            in = In::Normal;
+            out = "\"";
+        } else if ((in == In::MultiBasic && at(i, kTripleQuote)) ||
+                   (in == In::MultiLiteral && at(i, kTripleApostrophe))) {
+            in = In::Normal;
+            take = 3;
+            out = kTripleQuote;
+        } else if (literal && (c == '\\' || c == '"')) {
+            out = std::string("\\") + c;  // the literal text inside the "..." it became
         }
-        switch (in) {
-            case In::Normal:
-                if (!Ascii(c)) {
-                    reason = "a character beyond ASCII outside quotes and comments";
-                    return line;
-                }
-                if (at(i, kMultiBasic) || at(i, kMultiLiteral)) {
-                    in = c == '"' ? In::MultiBasic : In::MultiLiteral;
-                    i += 2;
-                } else {
-                    in = c == '#'    ? In::Comment
-                         : c == '"'  ? In::Basic
-                         : c == '\'' ? In::Literal
-                                     : In::Normal;
-                }
-                break;
-            case In::Comment:
-                break;
-            case In::Basic:
-                if (c == '\\' && i + 1 < text.size() && text[i + 1] != '\n') {
-                    ++i;  // an escaped character, the quote included
-                } else if (c == '"') {
-                    in = In::Normal;
-                }
-                break;
-            case In::Literal:
-                in = c == '\'' ? In::Normal : in;
-                break;
-            case In::MultiLiteral:
-                if (at(i, kMultiLiteral)) {
-                    in = In::Normal;
-                    i += 2;
-                }
-                break;
-            case In::MultiBasic:
-                if (c == '\\') {
-                    std::size_t next = i + 1;
-                    while (next < text.size() && Blank(text[next])) {
-                        line += text[next] == '\n' ? 1U : 0U;
-                        ++next;
-                    }
-                    if (next < text.size() && !Ascii(text[next])) {
-                        reason = "a character beyond ASCII after a backslash in a \"\"\" string";
-                        return line;
-                    }
-                    // A line-ending backslash: on at the first character after the
-                    // blanks; else the one character escaped (a quote does not end it).
-                    i = next > i + 1 ? next - 1 : next;
-                } else if (at(i, kMultiBasic)) {
-                    in = In::Normal;
-                    i += 2;
-                }
-                break;
-        }
+        ascii += out;
+        i += take;
     }
     return 0;
 }
@@ -142,11 +151,11 @@ class Reader {
     explicit Reader(std::string_view fileName) : m_File(fileName) {}
 
     ProfileRead Read(std::string_view text) {
-        std::string unsafe;
-        if (const std::size_t line = UnsafeForTheParser(text, unsafe); line != 0) {
-            return Failed(line, unsafe);
+        std::string ascii;
+        if (const std::size_t line = ToAscii(text, ascii); line != 0) {
+            return Failed(line, "not UTF-8 text");
         }
-        toml::parse_result parsed = toml::parse(text, std::string_view(m_File));
+        toml::parse_result parsed = toml::parse(std::string_view(ascii), std::string_view(m_File));
         if (!parsed) {
             const auto& error = parsed.error();
             return Failed(error.source().begin.line, std::string(error.description()));

@@ -88,13 +88,13 @@ TEST(CliProfileTest, RefusalsNameFileLineAndReason) {
          "shop.toml:1: Error while parsing key: expected bare key starting character or string "
          "delimiter, saw '$'",
          false},
-        // TOML has characters beyond ASCII in strings and comments only.
-        {"a letter after a number", "baud = 9600\u00e9\n",
-         "shop.toml:1: a character beyond ASCII outside quotes and comments", false},
-        {"a letter after a string", kBase + "line1 = \"x\"\t\u00e9\n",
-         "shop.toml:5: a character beyond ASCII outside quotes and comments", false},
-        {"a letter after a line-ending backslash", kBase + "line1 = \"\"\"a\\\n  \u00e9\"\"\"\n",
-         "shop.toml:6: a character beyond ASCII after a backslash in a \"\"\" string", false},
+        // TOML has characters beyond ASCII in strings and comments only; where the
+        // parser would look at one after a bare value, it must still end in an error.
+        {"a letter after a number", "baud = 9600\u00e9\n", "shop.toml:1: ", true},
+        {"a letter after a string", kBase + "line1 = \"x\"\t\u00e9\n", "shop.toml:5: ", true},
+        {"a quote after a number", "baud = 5\"\\\"\u03be\"\n", "shop.toml:1: ", true},
+        {"not UTF-8", kBase + "line1 = \"caf\xE9\"\n", "shop.toml:5: not UTF-8 text", false},
+        {"an overlong form", kBase + "# \xC0\xAF\n", "shop.toml:5: not UTF-8 text", false},
         {"a key in a table", "[display]\n" + kBase, "shop.toml:1: unknown key \"display\"", true},
         {"misspelt key", "command_set = 1\nfont-set = 8\nlanguage = 1\nbaud = 9600\n",
          "shop.toml:1: unknown key \"command_set\"", true},
@@ -190,6 +190,31 @@ TEST(CliProfileTest, LinesAreEncodedForTheFontSetOfTheProfile) {
             const auto& line = (*read.profile->lines)[i];
             EXPECT_EQ(std::vector<std::uint8_t>(line.begin(), line.end()), expected) << i;
         }
+    }
+}
+
+// Every kind of TOML string gives the same line: literal, multi-line, escaped, and
+// continued after a line-ending backslash.
+TEST(CliProfileTest, EveryKindOfStringGivesTheSameLine) {
+    const std::string head = "command-set = 0\nfont-set = \"cp858\"\nlanguage = 0\nbaud = 0\n";
+    const std::string forms[] = {
+        "line1 = \"Grüße € \\\"x\\\"\"\n",
+        "line1 = 'Grüße € \"x\"'\n",
+        "line1 = \"Gr\\u00FC\\u00DFe \\u20AC \\\"x\\\"\"\n",
+        "line1 = \"\"\"Grüße € \"x\"\"\"\"\n",
+        "line1 = \"\"\"Grü\\\n   ße € \"x\"\"\"\"\n",
+        "line1 = \"\"\"Grüße \\\n   € \"x\"\"\"\"\n",
+        "line1 = \'\'\'Grüße € \"x\"\'\'\'\n",
+    };
+    std::vector<std::uint8_t> expected = {'G', 'r', 0x81, 0xE1, 'e', ' ', 0xD5, ' ', '"', 'x', '"'};
+    expected.resize(protocol::kLineLength, 0x20);
+    for (const std::string& form : forms) {
+        SCOPED_TRACE(form);
+        const ProfileRead read = ReadProfile(head + form, "p.toml");
+        ASSERT_TRUE(read.profile) << read.error;
+        ASSERT_TRUE(read.profile->lines);
+        const auto& line = (*read.profile->lines)[0];
+        EXPECT_EQ(std::vector<std::uint8_t>(line.begin(), line.end()), expected);
     }
 }
 
