@@ -25,7 +25,8 @@ namespace {
 constexpr const char* kFooter =
     "Exit status: 0 success, 1 standard output could not be written, 2 usage error, 3 the\n"
     "port could not be opened, 4 no valid reply in time (or the device was lost), 5\n"
-    "config.data (or a port link) could not be written, 6 --verify found another value,\n"
+    "config.data (or a port link, or a profile) could not be written, 6 --verify found\n"
+    "another value (apply: a value did not take; apply --check: the display differs),\n"
     "7 the bytes did not all reach the port, 8 the programming tool could not be started.\n"
     "COMn resolves to $VYX_PORTS_DIR/COMn, else\n"
     "${XDG_CONFIG_HOME:-~/.config}/vyx-utility/ports/COMn, else /dev/ttyS(n-1); see\n"
@@ -316,7 +317,7 @@ class Parser {
         CLI::App* profile =
             AddCommand("profile", "profile save FILE: write the profile of the display on the port",
                        Command::ProfileSave);
-        profile->add_option("ACTION", m_Raw.profileAction, "save")
+        profile->add_option("ACTION", m_Raw.profileAction, "save: write it to FILE")
             ->required()
             ->check(CLI::IsMember({"save"}));
         profile->add_option("FILE", m_Invocation.profilePath, "the profile to write (TOML)")
