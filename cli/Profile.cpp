@@ -289,18 +289,19 @@ class Reader {
                 return false;
             }
             const protocol::EncodedLine line = protocol::EncodeLine(text, page);
+            problem = name;
+            problem += " \"" + text + "\"";
             if (line.replaced > 0) {
-                problem = name + " \"" + text + "\": " + std::to_string(line.replaced) +
-                          " character(s) have no form in " + protocol::CodePageName(page) +
-                          ", the code page of the font set";
+                problem += ": " + std::to_string(line.replaced) + " character(s) have no form in ";
+                problem += protocol::CodePageName(page) + ", the code page of the font set";
                 return false;
             }
             if (line.cut) {
-                problem = name + " \"" + text + "\" takes more than " +
-                          std::to_string(protocol::kLineLength) + " bytes in " +
-                          protocol::CodePageName(page);
+                problem += " takes more than " + std::to_string(protocol::kLineLength);
+                problem += " bytes in " + protocol::CodePageName(page);
                 return false;
             }
+            problem.clear();
             encoded[i] = line.bytes;
         }
         profile.lines = encoded;

@@ -60,7 +60,7 @@ class CliApplyTest : public ::testing::Test {
   protected:
     // A profile file in the test's own folder.
     std::string Profile(const std::string& text, const std::string& name = "shop.toml") {
-        const std::string path = m_Dir / name;
+        std::string path = m_Dir / name;
         EXPECT_TRUE(WriteFileBytes(path, text));
         return path;
     }
