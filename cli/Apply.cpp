@@ -251,7 +251,7 @@ ApplyResult ApplyProfile(const std::string& port, std::uint32_t baud, const Prof
         result.errorTold = !session.failure.empty();
         if (result.errorTold) {
             result.error = session.failure;
-        } else if (options.probe) {
+        } else if (options.probe && first.reply.kind == InformationOutcome::Kind::NoValidFrame) {
             result.error = session.description + ": no reply at any rate from 9600 to 115200";
         } else {
             result.error = NoReplyText(session, first, wait);

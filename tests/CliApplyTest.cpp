@@ -354,5 +354,31 @@ TEST(CliApplyPtyTest, ASettingThatDoesNotTakeExitsSixAndNamesIt) {
     EXPECT_EQ(json["after"]["command_set"], 0);
 }
 
+// A device that goes away while --probe waits is not "no reply at any rate": the loss
+// ends the probe and is named.
+TEST(CliApplyPtyTest, ALostDeviceEndsTheProbeAndIsNamed) {
+    PtyPair pty;
+    ASSERT_TRUE(pty.ok());
+    TempDir dir;
+    const std::string profile = dir / "p.toml";
+    ASSERT_TRUE(
+        WriteFileBytes(profile, "command-set = 1\nfont-set = 0\nlanguage = 0\nbaud = 9600\n"));
+    ChildProcess child;
+    Launch launch;
+    launch.args = {VyxctlPath(), "--port",    pty.SlavePath(), "apply", "--probe",
+                   "--json",     "--timeout", "600",           profile};
+    ASSERT_TRUE(child.Start(launch));
+    EXPECT_EQ(pty.Read(5, 5s), Hex("02 01 44 03 46"));
+    pty.CloseMaster();
+    // The run bound is far shorter than the timeout: only the loss can end it in time.
+    const ProcessResult result = child.Finish(kRunBound);
+    EXPECT_EQ(result.exitStatus, 4) << result.err;
+    const Json json = Json::parse(result.out, nullptr, false);
+    ASSERT_TRUE(json.is_object()) << result.out;
+    EXPECT_EQ(json["status"], 4);
+    EXPECT_EQ(json["error"],
+              pty.SlavePath() + ": device lost while waiting for the reply (nothing arrived)");
+}
+
 }  // namespace
 }  // namespace vyx::test
