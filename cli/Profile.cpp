@@ -124,10 +124,19 @@ std::size_t ToAscii(std::string_view text, std::string& ascii) {
             } else if (c == '#') {
                 in = In::Comment;
             }
-        } else if (basic && c == '\\' && i + 1 < text.size() &&
-                   static_cast<unsigned char>(text[i + 1]) < 0x80 && text[i + 1] != '\n') {
-            take = 2;  // an escape: a quote after the backslash ends nothing
+        } else if (basic && c == '\\' && i + 1 < text.size() && text[i + 1] != '\n') {
+            // An escape: a quote after the backslash ends nothing. No escape starts with
+            // a character beyond ASCII; "\?" keeps it one the parser refuses.
+            take = 2;
             out = text.substr(i, 2);
+            if (static_cast<unsigned char>(text[i + 1]) >= 0x80) {
+                const std::size_t length = Utf8At(text.substr(i + 1)).second;
+                if (length == 0) {
+                    return line;
+                }
+                take = 1 + length;
+                out = "\\?";
+            }
         } else if ((in == In::Basic && c == '"') || (in == In::Literal && c == '\'')) {
             in = In::Normal;
             out = "\"";

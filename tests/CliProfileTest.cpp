@@ -93,6 +93,8 @@ TEST(CliProfileTest, RefusalsNameFileLineAndReason) {
         {"a letter after a number", "baud = 9600\u00e9\n", "shop.toml:1: ", true},
         {"a letter after a string", kBase + "line1 = \"x\"\t\u00e9\n", "shop.toml:5: ", true},
         {"a quote after a number", "baud = 5\"\\\"\u03be\"\n", "shop.toml:1: ", true},
+        {"no escape starts beyond ASCII", kBase + "line1 = \"\\\u00e9\"\n",
+         "shop.toml:5: Error while parsing string: unknown escape sequence '\\\\?'", false},
         {"not UTF-8", kBase + "line1 = \"caf\xE9\"\n", "shop.toml:5: not UTF-8 text", false},
         {"an overlong form", kBase + "# \xC0\xAF\n", "shop.toml:5: not UTF-8 text", false},
         {"a key in a table", "[display]\n" + kBase, "shop.toml:1: unknown key \"display\"", true},
