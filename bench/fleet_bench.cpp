@@ -33,26 +33,23 @@ constexpr std::size_t kDisplayCounts[] = {1, 4, 16};
 constexpr double kAllowedSlowdown = 1.5;  // 16 displays against one
 
 // What vyxctl is asked, in one place, with what a successful run prints: `mark` on
-// standard output `marks` times per display. The change takes a display from the
-// simulator's start-up values (all 0, 9600 bps) to others in every setting, the rate
-// last. The no-change run follows it and asks each display once at the new rate,
-// sending no setting; the reset then takes the display back, untimed, for the next
-// round. When profiles can be applied, the change becomes `apply PROFILE` and the
-// no-change run the same again (it finds nothing to change).
+// standard output `marks` times per display. The change applies a profile that takes a
+// display from the simulator's start-up values (all 0, 9600 bps) to others in every
+// setting, the rate last; its summary has one "->" line per setting. The no-change run
+// applies the same profile again at the new rate: it finds nothing to change and sends
+// the query only. The reset then takes the display back, untimed, for the next round.
+// The profiles are written into the run's folder, which is the working directory.
 struct VyxctlRun {
     std::vector<std::string> args;
     std::string mark;
     std::size_t marks;
 };
-const VyxctlRun kChange = {
-    {"set", "command-set=1", "font-set=17", "language=1", "baud=115200", "--verify"},
-    "(verified)",
-    4};
-const VyxctlRun kReset = {{"--baud", "115200", "set", "command-set=0", "font-set=0", "language=0",
-                           "baud=9600", "--verify"},
-                          "(verified)",
-                          4};
-const VyxctlRun kNoChange = {{"--baud", "115200", "info"}, "version", 1};
+constexpr const char* kChangeProfile =
+    "command-set = 1\nfont-set = 8\nlanguage = 1\nbaud = 115200\n";
+constexpr const char* kResetProfile = "command-set = 0\nfont-set = 0\nlanguage = 0\nbaud = 9600\n";
+const VyxctlRun kChange = {{"apply", "change.toml"}, " -> ", 4};
+const VyxctlRun kReset = {{"--baud", "115200", "apply", "reset.toml"}, " -> ", 4};
+const VyxctlRun kNoChange = {{"--baud", "115200", "apply", "change.toml"}, "no change", 1};
 
 struct Row {
     std::string measure;
@@ -251,6 +248,15 @@ std::string Displays(std::size_t count) {
     return std::to_string(count) + (count == 1 ? " display" : " displays");
 }
 
+bool WriteText(const char* path, const char* text) {
+    std::FILE* file = std::fopen(path, "w");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool written = std::fputs(text, file) >= 0;
+    return std::fclose(file) == 0 && written;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -274,8 +280,15 @@ int main(int argc, char** argv) {
         return 1;
     }
     const fs::path dir = pattern;
-    const std::string vyxctl = build + "/cli/vyxctl";
-    const std::string sim = build + "/sim/vyx-display-sim";
+    const std::string vyxctl = fs::absolute(build + "/cli/vyxctl").string();
+    const std::string sim = fs::absolute(build + "/sim/vyx-display-sim").string();
+    std::error_code error;
+    fs::current_path(dir, error);
+    if (error || !WriteText("change.toml", kChangeProfile) ||
+        !WriteText("reset.toml", kResetProfile)) {
+        std::fprintf(stderr, "fleet_bench: cannot write the profiles in %s\n", pattern);
+        return 1;
+    }
 
     std::vector<Row> table;
     double changeOne = 0;

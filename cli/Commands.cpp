@@ -15,6 +15,8 @@
 #include "cli/LocaleText.h"
 #include "cli/Output.h"
 #include "cli/Ports.h"
+#include "cli/ProbeRates.h"
+#include "cli/ProfileCommands.h"
 #include "cli/Session.h"
 #include "cli/SeveralPorts.h"
 #include "cli/StandardStreams.h"
@@ -30,8 +32,6 @@ namespace vyx::cli {
 namespace {
 
 using TxBuffer = std::array<std::uint8_t, protocol::kMainTxBufferSize>;
-
-constexpr int kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 
 std::string Seconds(std::chrono::microseconds duration) {
     char text[32];
@@ -259,24 +259,11 @@ int RunDownload(const Invocation& invocation) {
 
 // The --baud rate first when it was given, then 9600 upwards.
 std::vector<std::uint32_t> ProbeOrder(const Invocation& invocation) {
-    std::vector<std::uint32_t> rates;
+    std::vector<std::uint32_t> first;
     if (invocation.baudGiven) {
-        rates.push_back(invocation.baud);
+        first.push_back(invocation.baud);
     }
-    for (const std::uint32_t rate : resources::kBaudRates) {
-        if (!invocation.baudGiven || rate != invocation.baud) {
-            rates.push_back(rate);
-        }
-    }
-    return rates;
-}
-
-// What a reply needs on the wire at `rate` (the query out, 22 bytes back) plus the
-// display's own time to answer, which a display keeps under some 30 ms.
-std::chrono::microseconds ProbeWait(std::uint32_t rate) {
-    constexpr std::uint64_t kWireBytes = 5 + protocol::kInformationFrameLength;
-    constexpr std::chrono::microseconds kMargin{40'000};
-    return std::chrono::microseconds(kWireBytes * kBitsPerByte * 1'000'000 / rate) + kMargin;
+    return vyx::cli::ProbeOrder(first);
 }
 
 // The text frame of two blank lines: what `vyxctl text "" ""` sends.
@@ -452,6 +439,10 @@ int RunOnePort(const Invocation& invocation) {
             return RunSet(invocation);
         case Command::Lists:
             return RunLists(invocation);
+        case Command::Apply:
+            return RunApply(invocation);
+        case Command::ProfileSave:
+            return RunProfileSave(invocation);
         case Command::Completion:
             // The parser checked the shell: there is a script for it.
             Out() << CompletionScript(CommandLineCompletionModel(), invocation.shell).value_or("");

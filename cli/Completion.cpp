@@ -52,7 +52,7 @@ void AddKnownValues(const std::string& command, const std::string& name, Complet
     if (name == "--port" || name == "COMn") {
         option.values = ComNames();
         option.files = name == "--port";
-    } else if (name == "DEVICE" || name == "--ports-from") {
+    } else if (name == "DEVICE" || name == "PROFILE" || name == "FILE" || name == "--ports-from") {
         option.files = true;
     } else if (name == "NAME|INDEX" && command == "command-set") {
         option.values = Words(resources::kCommandSetEntries);

@@ -119,7 +119,8 @@ int DisplayPort::Open(const std::string& portName, std::uint32_t baud) {
     }
     const SerialError error = m_Port.LastError();
     const OpenFailure failure = DescribeOpenFailure(error, LookUpDeviceAccess(error.path));
-    Fail("cannot open " + m_Description + ": " + failure.reason, failure.hint);
+    m_LastFailure = "cannot open " + m_Description + ": " + failure.reason;
+    Fail(m_LastFailure, failure.hint);
     return 0;
 }
 
@@ -151,8 +152,9 @@ bool DisplayPort::Send(std::span<const std::uint8_t> bytes) {
                             : error.Failed() && error.call == "write"
                                 ? error.Line()
                                 : "the far end did not take them in time";
-    Fail(m_Description + ": the bytes did not all reach the port (" + std::to_string(sent) +
-         " of " + std::to_string(bytes.size()) + " sent): " + why);
+    m_LastFailure = m_Description + ": the bytes did not all reach the port (" +
+                    std::to_string(sent) + " of " + std::to_string(bytes.size()) + " sent): " + why;
+    Fail(m_LastFailure);
     return false;
 }
 

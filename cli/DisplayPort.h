@@ -98,6 +98,9 @@ class DisplayPort {
     std::uint32_t Baud() const { return m_Baud; }
     // "COM4 (/dev/ttyS3)" or the device path, for messages.
     const std::string& Describe() const { return m_Description; }
+    // The line last told of a failed opening or sending (without "vyxctl: "), or empty:
+    // for a caller that reports the failure elsewhere too (apply's JSON).
+    const std::string& LastFailure() const { return m_LastFailure; }
 
   private:
     std::vector<std::uint8_t> TakeQueued();
@@ -110,6 +113,7 @@ class DisplayPort {
     std::uint32_t m_Baud = 0;
     std::string m_Description;
     std::ostream* m_Trace = nullptr;
+    std::string m_LastFailure;
 };
 
 // "COM4 (/dev/ttyS3)", "COM4 (/home/u/.config/vyx-utility/ports/COM4 -> /dev/ttyUSB0)"

@@ -27,7 +27,8 @@ namespace {
 constexpr const char* kFooter =
     "Exit status: 0 success, 1 standard output could not be written, 2 usage error, 3 the\n"
     "port could not be opened, 4 no valid reply in time (or the device was lost), 5\n"
-    "config.data (or a port link) could not be written, 6 --verify found another value,\n"
+    "config.data (or a port link, or a profile) could not be written, 6 --verify found\n"
+    "another value (apply: a value did not take; apply --check: the display differs),\n"
     "7 the bytes did not all reach the port, 8 the programming tool could not be started.\n"
     "On several ports (--port repeated, --ports-from): the worst of the ports', most\n"
     "severe first 2 3 7 4 6 8 5 1 0; each line is prefixed with its port.\n"
@@ -47,6 +48,7 @@ struct RawArguments {
     std::vector<std::string> settings;  // set KEY=VALUE...
     std::vector<std::string> ports;     // --port, each time given
     std::string portsFrom;              // --ports-from FILE
+    std::string profileAction;          // profile ACTION (save)
     double timeoutSeconds = 2.0;        // info: the whole wait
     double probeTimeoutSeconds = 0.0;   // probe: the wait at each rate; by default what
                                         // the wire needs at that rate (see Commands.cpp)
@@ -136,6 +138,7 @@ class Parser {
         AddGlobalOptions();
         AddDisplayCommands();
         AddSettingCommands();
+        AddProfileCommands();
         AddPortCommands();
     }
 
@@ -192,7 +195,7 @@ class Parser {
         m_App
             .add_option("-p,--port", m_Raw.ports,
                         "\"COMn\" or a device path (default: $VYX_PORT, else COM4); "
-                        "repeat it to run info, set or text on several ports at once")
+                        "repeat it to run info, set, text or apply on several ports at once")
             ->type_name("NAME");
         m_PortsFrom =
             m_App
@@ -308,6 +311,36 @@ class Parser {
         listsCommand
             ->add_option("NAME", m_Invocation.listName, "command-set, font-set, language or baud")
             ->check(CLI::IsMember({"command-set", "font-set", "language", "baud"}));
+    }
+
+    void AddProfileCommands() {
+        CLI::App* apply = AddCommand(
+            "apply",
+            "set the display up as a profile says, sending only what differs, and verify it",
+            Command::Apply);
+        apply->add_option("PROFILE", m_Invocation.profilePath, "the profile (a TOML file)")
+            ->required();
+        apply->add_flag("--check", m_Invocation.check,
+                        "change nothing: exit 0 when the display matches, 6 when it differs");
+        apply->add_flag("--probe", m_Invocation.probe,
+                        "find the rate the display listens at first (--baud, the profile's "
+                        "probe-first and baud are tried first)");
+        apply->add_flag("--json", m_Invocation.json, "print one JSON object per port instead");
+        AddTimeout(apply, m_Raw.timeoutSeconds,
+                   "seconds to wait for each reply (with --probe: for the reply at each rate, "
+                   "by default the wire time plus a margin)")
+            ->capture_default_str();
+
+        CLI::App* profile =
+            AddCommand("profile", "profile save FILE: write the profile of the display on the port",
+                       Command::ProfileSave);
+        profile->add_option("ACTION", m_Raw.profileAction, "save: write it to FILE")
+            ->required()
+            ->check(CLI::IsMember({"save"}));
+        profile->add_option("FILE", m_Invocation.profilePath, "the profile to write (TOML)")
+            ->required();
+        AddTimeout(profile, m_Raw.timeoutSeconds, "seconds to wait for the reply")
+            ->capture_default_str();
     }
 
     void AddPortCommands() {
@@ -538,7 +571,8 @@ int UsageError(const std::string& message) {
 // The commands whose work on one display does not depend on another: each port runs on
 // its own thread. Another command joins by being named here and in kSeveralPortsCommands.
 bool TakesSeveralPorts(Command command) {
-    return command == Command::Info || command == Command::Set || command == Command::Text;
+    return command == Command::Info || command == Command::Set || command == Command::Text ||
+           command == Command::Apply;
 }
 
 CompletionModel CommandLineCompletionModel() {

@@ -28,6 +28,8 @@ enum class Command {
     Set,
     Lists,
     Completion,
+    Apply,
+    ProfileSave,
 };
 
 // Everything the command line asked for, validated: list indices are in range, the
@@ -41,7 +43,7 @@ struct Invocation {
     bool baudGiven = false;     // --baud was on the command line (probe tries it first)
     Command command = Command::Info;
 
-    bool json = false;  // info, ports
+    bool json = false;  // info, ports, apply
     // info, --verify: the whole wait; probe: the wait at each rate. Kept to the
     // microsecond, so the wait told is the wait used.
     std::chrono::microseconds timeout{2'000'000};
@@ -59,6 +61,9 @@ struct Invocation {
     bool report = false;        // info: the dialog's report text
     bool clear = false;         // probe: blank the display once the rate is found
     std::string listName;       // lists: one list only ("" all)
+    std::string profilePath;    // apply: the profile to read; profile save: the file written
+    bool check = false;         // apply: compare only
+    bool probe = false;         // apply: find the display's rate first
     // set: (list name, index) in the order sent, the baud rate last.
     std::vector<std::pair<std::string, int>> settings;
 
@@ -71,7 +76,7 @@ struct Invocation {
 // The commands that run on several ports at once (one thread per port).
 bool TakesSeveralPorts(Command command);
 // Their names, for the usage error of another command given several ports.
-constexpr const char* kSeveralPortsCommands = "info, set and text";
+constexpr const char* kSeveralPortsCommands = "info, set, text and apply";
 
 // The usage line printed with every usage error.
 constexpr const char* kUsageLine = "Usage: vyxctl [--port NAME] [--baud RATE] COMMAND [ARGS]";

@@ -61,6 +61,13 @@ Step Step::SendBuilt(std::function<std::vector<std::uint8_t>(std::span<const Ste
     return step;
 }
 
+Step Step::Continue(std::function<std::vector<Step>(std::span<const StepResult>)> plan) {
+    Step step;
+    step.kind = Kind::Continue;
+    step.plan = std::move(plan);
+    return step;
+}
+
 int SessionResult::Status() const {
     if (openStatus != kExitOk) {
         return openStatus;
@@ -80,17 +87,29 @@ SessionResult Session::Run(std::span<const Step> steps) {
     SessionResult result;
     result.openStatus = port.Open(m_PortName, m_Baud) == 1 ? kExitOk : kExitPortNotOpened;
     result.description = port.Describe();
-    if (result.openStatus != kExitOk) {
-        return result;
+    if (result.openStatus == kExitOk) {
+        Tell(result.description + " open at " + std::to_string(m_Baud) + " bps");
+        RunSteps(port, steps, result);
     }
-    Tell(result.description + " open at " + std::to_string(m_Baud) + " bps");
+    result.failure = port.LastFailure();
+    return result;
+}
+
+// False once a step failed; the steps after it are not run.
+bool Session::RunSteps(DisplayPort& port, std::span<const Step> steps, SessionResult& result) {
     for (const Step& step : steps) {
+        if (step.kind == Step::Kind::Continue) {
+            if (!RunSteps(port, step.plan(result.steps), result)) {
+                return false;
+            }
+            continue;
+        }
         result.steps.push_back(RunStep(port, step, result.steps));
         if (result.steps.back().status != kExitOk) {
-            break;
+            return false;
         }
     }
-    return result;
+    return true;
 }
 
 // Every step "done" without a port: the frames on standard output, one a line, each
@@ -101,7 +120,17 @@ SessionResult Session::DryRun(std::span<const Step> steps) {
     result.description = DescribePort(m_PortName);
     Out() << "# " << result.description << " at " << m_Baud << " bps (dry run: not opened)\n";
     std::uint32_t baud = m_Baud;
+    DryRunSteps(steps, baud, result);
+    return result;
+}
+
+void Session::DryRunSteps(std::span<const Step> steps, std::uint32_t& baud, SessionResult& result) {
     for (const Step& step : steps) {
+        if (step.kind == Step::Kind::Continue) {
+            Out() << "# then, depending on the reply:\n";
+            DryRunSteps(step.plan(result.steps), baud, result);
+            continue;
+        }
         std::vector<std::uint8_t> bytes = step.bytes;
         std::string meaning;
         switch (step.kind) {
@@ -120,6 +149,8 @@ SessionResult Session::DryRun(std::span<const Step> steps) {
                 bytes = step.build(result.steps);
                 meaning = DescribeFrame(bytes);
                 break;
+            case Step::Kind::Continue:
+                break;  // taken above
         }
         if (step.kind != Step::Kind::SwitchRate) {
             Out() << HexBytes(bytes) << "  " << meaning << '\n';
@@ -128,7 +159,6 @@ SessionResult Session::DryRun(std::span<const Step> steps) {
         done.baud = baud;
         result.steps.push_back(done);
     }
-    return result;
 }
 
 void Session::Tell(const std::string& line) const {
@@ -173,6 +203,8 @@ StepResult Session::RunStep(DisplayPort& port, const Step& step, std::span<const
                             : result.reply.kind == InformationOutcome::Kind::NotSent ? kExitNotSent
                                                                                      : kExitNoReply;
             break;
+        case Step::Kind::Continue:
+            break;  // RunSteps expands it
     }
     result.baud = port.Baud();
     return result;

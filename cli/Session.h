@@ -25,6 +25,8 @@ struct Step {
         SwitchRate,  // let `bytes` leave the wire, then reopen at `rate`
         Query,       // the information query, waiting up to `timeout`
         SendBuilt,   // write what `build` makes of the results of the steps before it
+        Continue,    // run the steps `plan` makes of the results so far, in the same
+                     // opening (it adds no result of its own)
     };
     Kind kind = Kind::Send;
     std::vector<std::uint8_t> bytes;       // Send; SwitchRate: the frame just sent
@@ -32,6 +34,7 @@ struct Step {
     std::chrono::microseconds timeout{0};  // Query
     std::optional<std::uint8_t> baudCode;  // Query: pass over replies naming another rate
     std::function<std::vector<std::uint8_t>(std::span<const StepResult>)> build;  // SendBuilt
+    std::function<std::vector<Step>(std::span<const StepResult>)> plan;           // Continue
 
     static Step Send(std::span<const std::uint8_t> frame);
     static Step SwitchRate(std::span<const std::uint8_t> frame, std::uint32_t rate);
@@ -39,6 +42,7 @@ struct Step {
                       std::optional<std::uint8_t> baudCode = std::nullopt);
     static Step SendBuilt(
         std::function<std::vector<std::uint8_t>(std::span<const StepResult>)> build);
+    static Step Continue(std::function<std::vector<Step>(std::span<const StepResult>)> plan);
 };
 
 // How a session goes about its steps.
@@ -53,6 +57,7 @@ struct SessionOptions {
 struct SessionResult {
     int openStatus = 0;
     std::string description;  // the port, for messages ("COM4 (/dev/ttyS3)")
+    std::string failure;      // what the port told of a failed opening or sending, or empty
     std::vector<StepResult> steps;
     bool dryRun = false;  // nothing was opened or sent: no step result holds a reply
 
@@ -70,6 +75,8 @@ class Session {
 
   private:
     SessionResult DryRun(std::span<const Step> steps);
+    void DryRunSteps(std::span<const Step> steps, std::uint32_t& baud, SessionResult& result);
+    bool RunSteps(DisplayPort& port, std::span<const Step> steps, SessionResult& result);
     void Tell(const std::string& line) const;
     StepResult RunStep(DisplayPort& port, const Step& step, std::span<const StepResult> done);
 

@@ -68,6 +68,10 @@ TEST(CliCompletion, BashOffersCommandsOptionsListEntriesAndComNames) {
         {{"ports", "--j"}, {"--json"}, true},
         {{"map", "COM2", "/dev/nul"}, {"/dev/null"}, true},
         {{"map", ""}, {"COM1", "COM20"}, false},
+        {{"apply", "--"}, {"--check", "--probe", "--json"}, false},
+        {{"apply", "/dev/nul"}, {"/dev/null"}, true},
+        {{"profile", "s"}, {"save"}, true},
+        {{"profile", "save", "/dev/nul"}, {"/dev/null"}, true},
     };
     for (const CompletionCase& c : cases) {
         std::string words = "vyxctl";

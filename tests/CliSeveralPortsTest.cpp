@@ -232,6 +232,44 @@ TEST(CliSeveralPortsTest, LinesOfDifferentPortsAreNeverInterleaved) {
     }
 }
 
+// apply on several displays: each brought to the profile once, then a drift on one of
+// them shows in --check for that display alone, with the mismatch as the exit status.
+TEST(CliSeveralPortsTest, ApplyAndItsCheckRunOnEveryDisplay) {
+    Displays displays(3, {"--no-pacing"});
+    ASSERT_TRUE(displays.Started());
+    TempDir dir;
+    const std::string profile = dir / "shop.toml";
+    ASSERT_TRUE(
+        WriteFileBytes(profile, "command-set = 1\nfont-set = 8\nlanguage = 1\nbaud = 19200\n"));
+    const ProcessResult applied = Vyxctl(displays.Args({"apply", "--json", profile}));
+    EXPECT_EQ(applied.exitStatus, 0) << applied.err;
+    std::map<std::string, bool> changed;
+    std::size_t start = 0;
+    for (std::size_t end; (end = applied.out.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+        const auto object = nlohmann::json::parse(applied.out.substr(start, end - start));
+        changed[object["port"].get<std::string>()] = object["changed"].get<bool>();
+        EXPECT_EQ(object["after"]["baud_rate_bps"], 19200);
+    }
+    ASSERT_EQ(changed.size(), 3u) << applied.out;
+    for (std::size_t i = 0; i < 3; ++i) {
+        EXPECT_TRUE(changed[displays[i].Link()]) << displays[i].Link();
+    }
+
+    ASSERT_EQ(Vyxctl({"-p", displays[2].Link(), "-b", "19200", "-q", "language", "0"}).exitStatus,
+              0);
+    const ProcessResult checked =
+        Vyxctl(displays.Args({"-b", "19200", "apply", "--check", profile}));
+    EXPECT_EQ(checked.exitStatus, 6) << checked.err;
+    const PortBlocks blocks = SplitByPort(checked.out, displays.Links());
+    EXPECT_TRUE(blocks.unbroken && blocks.unlabelled.empty()) << checked.out;
+    ASSERT_EQ(blocks.text.size(), 3u) << checked.out;
+    EXPECT_EQ(blocks.text.at(displays[0].Link()), "matches the profile\n");
+    EXPECT_EQ(blocks.text.at(displays[1].Link()), "matches the profile\n");
+    EXPECT_NE(blocks.text.at(displays[2].Link()).find("language: 0x00"), std::string::npos)
+        << checked.out;
+}
+
 TEST(CliSeveralPortsTest, OtherCommandsRefuseSeveralPorts) {
     for (const std::vector<std::string>& args : {std::vector<std::string>{"probe"},
                                                  {"cell-test", "block"},
@@ -243,7 +281,7 @@ TEST(CliSeveralPortsTest, OtherCommandsRefuseSeveralPorts) {
         const ProcessResult result = Vyxctl(all);
         EXPECT_EQ(result.exitStatus, 2);
         EXPECT_EQ(result.err, "vyxctl: " + args.front() +
-                                  ": 2 ports named; only info, set and text run on several "
+                                  ": 2 ports named; only info, set, text and apply run on several "
                                   "ports\n" +
                                   UsageLine());
     }

@@ -2,6 +2,7 @@
 # a far end the test plays byte by byte.
 add_executable(cli_tests
   ${CMAKE_CURRENT_LIST_DIR}/CliTestSupport.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliApplyTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliCompletionTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliPtyTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliSimTest.cpp
@@ -21,13 +22,14 @@ gtest_discover_tests(cli_tests DISCOVERY_MODE PRE_TEST
 
 # vyxctl's own units, linked in: the reasons and hints of a failed opening, the output
 # formatting, the forms of a list argument, the port listing, the port list and the
-# runner of a run on several ports.
+# runner of a run on several ports, profiles.
 add_executable(cli_unit_tests
   ${CMAKE_CURRENT_LIST_DIR}/CliOpenFailureTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliFormattingTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliListArgumentTest.cpp
   ${CMAKE_CURRENT_LIST_DIR}/CliPortListingTest.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/CliSeveralPortsUnitTest.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/CliSeveralPortsUnitTest.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/CliProfileTest.cpp)
 target_link_libraries(cli_unit_tests PRIVATE
   vyx_cli nlohmann_json::nlohmann_json GTest::gtest_main vyx_warnings)
 gtest_discover_tests(cli_unit_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 60)
