@@ -33,3 +33,9 @@ add_executable(cli_unit_tests
 target_link_libraries(cli_unit_tests PRIVATE
   vyx_cli nlohmann_json::nlohmann_json GTest::gtest_main vyx_warnings)
 gtest_discover_tests(cli_unit_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 60)
+
+# The Ansible example (contrib/ansible) run against localhost with simulated displays.
+add_test(NAME ansible_playbook
+  COMMAND ${CMAKE_CURRENT_LIST_DIR}/ansible/test-playbook
+          $<TARGET_FILE:vyxctl> $<TARGET_FILE:vyx-display-sim>)
+set_tests_properties(ansible_playbook PROPERTIES TIMEOUT 300 LABELS "cli;ansible")
