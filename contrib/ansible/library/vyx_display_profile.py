@@ -109,7 +109,7 @@ def main():
     try:
         results = port_results(stdout)
     except ValueError as error:
-        module.fail_json(msg="vyxctl wrote no JSON it could read: %s" % error, rc=rc,
+        module.fail_json(msg="vyxctl wrote no JSON it could read: %s" % error, vyxctl_status=rc,
                          stdout=stdout, stderr=stderr, cmd=args)
 
     answered = {result.get("port") for result in results}
@@ -122,7 +122,9 @@ def main():
     else:
         changed = any(r.get("changed") for r in results)
 
-    outcome = dict(changed=changed, ports=results, rc=rc, stderr=stderr, cmd=args)
+    # Not "rc": Ansible fails any task whose result has a non-zero rc, and in check mode
+    # vyxctl's 6 (the display differs) is the answer, not a failure.
+    outcome = dict(changed=changed, ports=results, vyxctl_status=rc, stderr=stderr, cmd=args)
     if missing or failed or (rc != 0 and not results):
         reasons = ["%s: %s" % (r.get("port"), r.get("error") or "exit status %s" % r.get("status"))
                    for r in failed]
