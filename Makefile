@@ -39,6 +39,7 @@ windows:
 	@scripts/install-deps windows
 	@cmake --preset windows >/dev/null
 	@cmake --build --preset windows -j $(JOBS)
+	@cmake --build --preset windows --target windows_zip
 
 # The Windows build's tests under Wine, in a private prefix under build/windows.
 test-windows: windows

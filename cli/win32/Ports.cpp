@@ -43,8 +43,9 @@ std::string RegistryText(const std::vector<wchar_t>& data, DWORD bytes) {
 
 // HKLM\HARDWARE\DEVICEMAP\SERIALCOMM: one value per port a serial driver has started,
 // named after its kernel device, its data the COM name. Every Windows port is there.
-// Wine fills it at start-up from its dosdevices links (comN, to a tty) with the link's
-// target as the device, e.g. \Device\Serial3 -> COM4 for a pseudo-terminal.
+// Wine's mount manager fills it when the prefix's services start, from the ttys it finds
+// (/dev/ttyS*, ttyUSB*, ttyACM*) and the ports named in HKLM\Software\Wine\Ports
+// (\Device\Serial3 -> COM4): a dosdevices link made later opens, but is not listed.
 void AddSerialCommPorts(std::vector<ComPortRecord>& records) {
     HKEY key = nullptr;
     if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ, &key) !=
