@@ -126,6 +126,9 @@ class Parser {
         m_App.footer(kFooter);
         m_App.require_subcommand(1, 1);
         m_App.fallthrough();
+        // CLI11 takes "/x" for an option on Windows; a device path such as //./COM4 or
+        // /dev/ttyUSB0 is an argument there as here.
+        m_App.allow_windows_style_options(false);
         AddGlobalOptions();
         AddDisplayCommands();
         AddSettingCommands();

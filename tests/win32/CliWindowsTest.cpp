@@ -7,10 +7,12 @@
 
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "cli/ExitStatus.h"
 #include "cli/LocaleText.h"
 #include "cli/OpenFailure.h"
+#include "cli/Options.h"
 #include "cli/Ports.h"
 #include "cli/StandardStreams.h"
 
@@ -94,6 +96,35 @@ TEST(CliWindows, PortsListTheSystemsComPorts) {
     std::ostringstream json;
     ASSERT_EQ(ListPorts(json, true), kExitOk);
     EXPECT_NE(json.str().find("\"ports\": ["), std::string::npos) << json.str();
+}
+
+// Arguments that start with a slash are arguments, as on Linux, not Windows-style
+// options.
+TEST(CliWindows, SlashArgumentsAreNoOptions) {
+    const std::vector<std::vector<std::string>> lines = {
+        {"vyxctl", "--port", "//./COM4", "info"},
+        {"vyxctl", "map", "COM4", "/dev/ttyUSB0"},
+        {"vyxctl", "text", "/", "/help"},
+    };
+    for (std::vector<std::string> line : lines) {
+        SCOPED_TRACE(line[1] + " " + line[2]);
+        std::vector<char*> argv;
+        for (std::string& argument : line) {
+            argv.push_back(argument.data());
+        }
+        argv.push_back(nullptr);
+        const ParseOutcome parsed = ParseCommandLine(static_cast<int>(line.size()), argv.data());
+        ASSERT_TRUE(parsed.invocation.has_value());
+        const Invocation& invocation = *parsed.invocation;
+        if (line[1] == "--port") {
+            EXPECT_EQ(invocation.port, "//./COM4");
+        } else if (line[1] == "map") {
+            EXPECT_EQ(invocation.device, "/dev/ttyUSB0");
+        } else {
+            EXPECT_EQ(invocation.line1, "/");
+            EXPECT_EQ(invocation.line2, "/help");
+        }
+    }
 }
 
 TEST(CliWindows, StandardErrorOfATestIsNoConsole) {
