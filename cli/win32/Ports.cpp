@@ -127,6 +127,11 @@ int ListPorts(std::ostream& out, bool json) {
     return kExitOk;
 }
 
+std::string PortNamingHelp() {
+    return "COMn is the Windows port of that name (COM10 and above too); `vyxctl ports`\n"
+           "lists those present.\n";
+}
+
 int MapPort(const std::string& /*comName*/, const std::string& /*device*/) {
     return LinuxOnly("map");
 }
