@@ -2,13 +2,19 @@
 # and a short README.txt. The dialog goes in when this tree builds it.
 set(VYX_WINDOWS_ZIP ${PROJECT_SOURCE_DIR}/dist/vyx-utility-${PROJECT_VERSION}-win64.zip)
 set(zip_stage ${PROJECT_BINARY_DIR}/zip)
-configure_file(${CMAKE_CURRENT_LIST_DIR}/windows-README.txt.in ${zip_stage}/README.txt
-               @ONLY NEWLINE_STYLE CRLF)
 
 set(zip_programs vyxctl)
+set(VYX_ZIP_DIALOG "")
 if(TARGET VYX_Utility)
   list(PREPEND zip_programs VYX_Utility)
+  set(VYX_ZIP_DIALOG [[
+VYX_Utility.exe   the dialog: choose the COM port and the rate the display
+                  listens at, press "Port Open", then drive the display from
+                  its buttons.
+]])
 endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/windows-README.txt.in ${zip_stage}/README.txt
+               @ONLY NEWLINE_STYLE CRLF)
 set(zip_files README.txt)
 set(zip_commands)
 foreach(program IN LISTS zip_programs)
