@@ -14,6 +14,7 @@ namespace {
 
 std::vector<std::string> Names(const std::vector<ComPortRecord>& ports) {
     std::vector<std::string> names;
+    names.reserve(ports.size());
     for (const auto& port : ports) {
         names.push_back(port.name);
     }
