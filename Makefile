@@ -2,7 +2,7 @@
 JOBS ?= $(shell nproc)
 PREFIX ?= /usr/local
 
-.PHONY: all deps build run test test-asan test-tsan test-asan-gui windows test-windows bench fuzz soak install package test-package format format-check tidy clean
+.PHONY: all deps build run test test-asan test-tsan test-asan-gui windows test-windows bench bench-windows fuzz soak install package test-package format format-check tidy clean
 
 all: build
 
@@ -39,6 +39,7 @@ windows:
 	@scripts/install-deps windows
 	@cmake --preset windows >/dev/null
 	@cmake --build --preset windows -j $(JOBS)
+	@cmake --build --preset windows --target windows_zip
 
 # The Windows build's tests under Wine, in a private prefix under build/windows.
 test-windows: windows
@@ -46,6 +47,10 @@ test-windows: windows
 
 bench: build
 	@scripts/bench
+
+# vyxctl.exe under Wine beside the Linux vyxctl: round trips and idle CPU, for the record.
+bench-windows: windows build
+	@scripts/bench-windows
 
 fuzz: deps
 	@cmake --preset fuzz >/dev/null

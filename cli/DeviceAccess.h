@@ -19,4 +19,8 @@ struct DeviceAccess {
 // read. Implemented per platform (cli/posix/DeviceAccess.cpp).
 std::optional<DeviceAccess> LookUpDeviceAccess(const std::string& path);
 
+// The hint line for a port at `path` that another program holds, with the platform's
+// way of finding that program.
+std::string BusyHint(const std::string& path);
+
 }  // namespace vyx::cli

@@ -57,8 +57,7 @@ OpenFailure DescribeOpenFailure(const SerialError& error,
             // A lock held by another opener says less than "busy" in the OS's words.
             const std::string reason =
                 error.call == "flock" ? "busy: another program holds it" : error.message;
-            return {reason,
-                    "hint: close the other program (`fuser -v " + error.path + "` shows which)"};
+            return {reason, BusyHint(error.path)};
         }
         default:
             // The port's own set-up refused it: the line names the call.

@@ -16,6 +16,7 @@
 #include "cli/ExitStatus.h"
 #include "cli/ListArgument.h"
 #include "cli/PortList.h"
+#include "cli/Ports.h"
 #include "resources/Lists.h"
 #include "resources/Version.h"
 #include "serial/ComName.h"
@@ -24,17 +25,16 @@ namespace vyx::cli {
 
 namespace {
 
-constexpr const char* kFooter =
+// The help's footer, around the platform's word on port names (PortNamingHelp).
+constexpr const char* kFooterStatus =
     "Exit status: 0 success, 1 standard output could not be written, 2 usage error, 3 the\n"
     "port could not be opened, 4 no valid reply in time (or the device was lost), 5\n"
     "config.data (or a port link, or a profile) could not be written, 6 --verify found\n"
     "another value (apply: a value did not take; apply --check: the display differs),\n"
     "7 the bytes did not all reach the port, 8 the programming tool could not be started.\n"
     "On several ports (--port repeated, --ports-from): the worst of the ports', most\n"
-    "severe first 2 3 7 4 6 8 5 1 0; each line is prefixed with its port.\n"
-    "COMn resolves to $VYX_PORTS_DIR/COMn, else\n"
-    "${XDG_CONFIG_HOME:-~/.config}/vyx-utility/ports/COMn, else /dev/ttyS(n-1); see\n"
-    "`vyxctl ports` and `vyxctl map`.\n"
+    "severe first 2 3 7 4 6 8 5 1 0; each line is prefixed with its port.\n";
+constexpr const char* kFooterRest =
     "VYX_PORT and VYX_BAUD give --port and --baud when they are not on the command line.\n"
     "A list argument takes an index (decimal or 0x..), a name or a short form of it\n"
     "(fr, France, cp858, Euro, D101); `vyxctl lists` shows them.";
@@ -132,9 +132,12 @@ class Parser {
   public:
     Parser() : m_App("Set up and test a serial customer display.", "vyxctl") {
         m_App.set_version_flag("--version", std::string("vyxctl ") + VYX_VERSION_TEXT);
-        m_App.footer(kFooter);
+        m_App.footer(std::string(kFooterStatus) + PortNamingHelp() + kFooterRest);
         m_App.require_subcommand(1, 1);
         m_App.fallthrough();
+        // CLI11 takes "/x" for an option on Windows; a device path such as //./COM4 or
+        // /dev/ttyUSB0 is an argument there as here.
+        m_App.allow_windows_style_options(false);
         AddGlobalOptions();
         AddDisplayCommands();
         AddSettingCommands();

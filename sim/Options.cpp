@@ -72,6 +72,8 @@ int ParseOptions(const std::vector<std::string>& args, Options& options, std::st
             options.silent = true;
         } else if (name == "--replace" && flag) {
             options.replace = true;
+        } else if (name == "--own-terminal" && flag) {
+            options.ownTerminal = true;
         } else if (name == "--link") {
             const auto text = value();
             if (!text || text->empty()) {
@@ -140,6 +142,9 @@ std::string Usage() {
            "                     put it back at exit (without it, such a link is refused;\n"
            "                     only a dangling link to a /dev/pts of an earlier run is\n"
            "                     replaced)\n"
+           "  --own-terminal     make the pseudo-terminal the controlling terminal of a\n"
+           "                     session of our own, so that no program opening the line\n"
+           "                     (Wine's server does) takes it over and is hung up at exit\n"
            "  --baud RATE        listening rate: 9600 (default), 19200, 38400, 57600, 115200\n"
            "  --fw-version TEXT  firmware version in the information reply (default V1.0)\n"
            "  --plain            one log line per event instead of the drawing\n"

@@ -12,6 +12,7 @@ struct Options {
     std::string link;                      // --link PATH: symbolic link to the pseudo-terminal
     int com = 0;                           // --com N: link COMN in the ports folder (0: none)
     bool replace = false;                  // --replace: take over an existing link, restore it
+    bool ownTerminal = false;              // --own-terminal: the pty is our controlling tty
     std::uint32_t baud = 9600;             // --baud RATE: the listening rate
     bool pacing = true;                    // --no-pacing turns it off
     std::string firmwareVersion = "V1.0";  // --fw-version TEXT, cut to 12 bytes

@@ -189,6 +189,17 @@ int PtyServer::Open(std::string& error) {
         error = Failed("open", m_SlavePath);
         return 0;
     }
+    // Taken as our controlling terminal before anyone else can open the line. Its
+    // job-control characters (0x1A, 0x1C are text bytes to the display) stop nothing.
+    if (m_Options.ownTerminal) {
+        if (ioctl(m_SlaveHold, TIOCSCTTY, 0) != 0) {
+            error = Failed("ioctl TIOCSCTTY", m_SlavePath);
+            return 0;
+        }
+        for (const int sig : {SIGQUIT, SIGTSTP, SIGTTIN, SIGTTOU}) {
+            signal(sig, SIG_IGN);
+        }
+    }
     // A raw line at the listening rate until the host sets its own.
     termios tio{};
     tcgetattr(m_SlaveHold, &tio);
@@ -305,7 +316,10 @@ int PtyServer::Run() {
         const auto after = Clock::now();
         if (fds[0].revents & POLLIN) {
             signalfd_siginfo info{};
-            if (read(m_Signals, &info, sizeof info) > 0) {
+            // As its controlling terminal the line itself can signal us: a host that
+            // leaves ISIG on sends SIGINT with every ETX (0x03). Only a sender stops us.
+            if (read(m_Signals, &info, sizeof info) > 0 &&
+                !(m_Options.ownTerminal && info.ssi_code == SI_KERNEL)) {
                 m_Stop = true;
             }
         }

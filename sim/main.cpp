@@ -7,6 +7,7 @@
 
 #include "resources/Version.h"
 #include "sim/Options.h"
+#include "sim/OwnSession.h"
 #include "sim/PtyServer.h"
 
 namespace {
@@ -40,6 +41,11 @@ int main(int argc, char** argv) {
     if (options.version) {
         std::fputs("vyx-display-sim " VYX_VERSION_TEXT "\n", stdout);
         return 0;
+    }
+    // A session of our own first, when the pseudo-terminal is to be its terminal.
+    if (options.ownTerminal && !vyx::sim::LeadOwnSession(error)) {
+        std::fprintf(stderr, "vyx-display-sim: %s\n", error.c_str());
+        return 1;
     }
     // Never take over a user's link unasked; then open the pseudo-terminal and its links,
     // serve until a signal, clean up.

@@ -11,10 +11,26 @@ namespace {
 TEST(SimOptions, ValuesAreTaken) {
     Options o;
     std::string error;
-    ASSERT_EQ(ParseOptions({"--link", "/tmp/x", "--com=7", "--baud", "115200", "--no-pacing",
-                            "--fw-version", "ABCDEFGHIJKLMNOP", "--plain", "--reply-split", "5",
-                            "--split-pause=20", "--reply-delay", "30", "--short-reply", "--silent",
-                            "--flood", "9000", "--replace"},
+    ASSERT_EQ(ParseOptions({"--link",
+                            "/tmp/x",
+                            "--com=7",
+                            "--baud",
+                            "115200",
+                            "--no-pacing",
+                            "--fw-version",
+                            "ABCDEFGHIJKLMNOP",
+                            "--plain",
+                            "--reply-split",
+                            "5",
+                            "--split-pause=20",
+                            "--reply-delay",
+                            "30",
+                            "--short-reply",
+                            "--silent",
+                            "--flood",
+                            "9000",
+                            "--replace",
+                            "--own-terminal"},
                            o, error),
               1)
         << error;
@@ -30,6 +46,8 @@ TEST(SimOptions, ValuesAreTaken) {
     EXPECT_EQ(o.flood, 9000u);
     EXPECT_TRUE(o.replace);
     EXPECT_FALSE(Options{}.replace);
+    EXPECT_TRUE(o.ownTerminal);
+    EXPECT_FALSE(Options{}.ownTerminal);
     EXPECT_FALSE(o.help || o.version);
 }
 
@@ -58,6 +76,7 @@ TEST(SimOptions, BadArgumentsAreRefusedWithTheirName) {
         {"--link="},
         {"--bogus"},
         {"--plain=1"},
+        {"--own-terminal=yes"},
         {"--replace=yes"},
         {"--version=2"},
     };

@@ -8,6 +8,7 @@
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -63,6 +65,7 @@ struct Start {
     int stdoutFd = -1;         // its standard output (-1: the log pipe)
     bool mergeStderr = false;  // standard error to the log pipe too
     int pipeSize = 0;          // capacity of the log pipe (0: the system's)
+    bool groupLeader = false;  // started as a process group leader, as job control does
 };
 
 Start WithPorts(const std::string& portsDir) {
@@ -90,6 +93,9 @@ class SimProcess {
             dup2(start.stdoutFd >= 0 ? start.stdoutFd : out[1], STDOUT_FILENO);
             if (start.mergeStderr) {
                 dup2(out[1], STDERR_FILENO);
+            }
+            if (start.groupLeader) {
+                setpgid(0, 0);
             }
             if (!portsDir.empty()) {
                 setenv("VYX_PORTS_DIR", portsDir.c_str(), 1);
@@ -134,6 +140,7 @@ class SimProcess {
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
     void Signal(int sig) const { kill(m_Pid, sig); }
+    pid_t pid() const { return m_Pid; }
     // Everything logged until end of file or the deadline.
     std::string Rest(Clock::time_point deadline) {
         std::string all;
@@ -279,6 +286,9 @@ class HostLine {
             }
             std::uint8_t buf[4096];
             const ssize_t n = read(m_Fd, buf, std::min(sizeof buf, count - got.size()));
+            if (n == 0 || (n < 0 && errno != EAGAIN && errno != EINTR)) {
+                break;  // hung up: the line stays readable for ever, nothing more comes
+            }
             if (n > 0) {
                 got.insert(got.end(), buf, buf + n);
             }
@@ -718,6 +728,86 @@ TEST(SimProcess, LineFramingRateAndPausesAsOnAWire) {
         ASSERT_TRUE(host.Write(kQuery));
         EXPECT_EQ(host.Read(22), ExpectedReply(0));
         EXPECT_NE(sim.WaitFor("rejected 02 12 44"), "");
+    }
+}
+
+// Session and controlling terminal of a process, from /proc/PID/stat.
+struct ProcessTerminal {
+    pid_t session = -1;
+    unsigned long tty = 0;  // tty_nr as the kernel encodes it
+};
+
+ProcessTerminal TerminalOf(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/stat");
+    std::string all((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const auto close = all.rfind(')');
+    ProcessTerminal t;
+    if (close == std::string::npos) {
+        return t;
+    }
+    std::istringstream fields(all.substr(close + 1));
+    std::string state;
+    long ppid = 0;
+    long group = 0;
+    long session = 0;
+    fields >> state >> ppid >> group >> session >> t.tty;
+    t.session = static_cast<pid_t>(session);
+    return t;
+}
+
+unsigned long EncodedDevice(dev_t dev) {
+    const unsigned long minorPart = minor(dev);
+    return (minorPart & 0xff) | (static_cast<unsigned long>(major(dev)) << 8) |
+           ((minorPart & ~0xfful) << 12);
+}
+
+// The one child of `pid` (the serving process when the simulator had to fork), or -1.
+pid_t OnlyChild(pid_t pid) {
+    std::ifstream in("/proc/" + std::to_string(pid) + "/task/" + std::to_string(pid) + "/children");
+    long child = -1;
+    long more = -1;
+    in >> child >> more;
+    return more == -1 ? static_cast<pid_t>(child) : -1;
+}
+
+// --own-terminal: the pseudo-terminal becomes the controlling terminal of the simulator's
+// own session, whether it was started as a group leader (it then forks and the process
+// started stays in charge of stopping) or not. Bytes that the line turns into signals
+// while a host leaves ISIG on (ETX is ^C) do not stop it; SIGTERM does, link removed.
+TEST(SimProcess, OwnTerminalTakesTheLineAsItsControllingTerminal) {
+    for (const bool groupLeader : {false, true}) {
+        SCOPED_TRACE(groupLeader ? "started as a group leader" : "started as a plain child");
+        TempDir dir;
+        const std::string link = dir.path() + "/x";
+        Start start;
+        start.groupLeader = groupLeader;
+        SimProcess sim({"--plain", "--own-terminal", "--link", link}, start);
+        ASSERT_NE(sim.WaitFor("ready"), "");
+        struct stat st {};
+        ASSERT_EQ(stat(link.c_str(), &st), 0);
+        const pid_t server = groupLeader ? OnlyChild(sim.pid()) : sim.pid();
+        ASSERT_GT(server, 0);
+        const ProcessTerminal t = TerminalOf(server);
+        EXPECT_EQ(t.session, server);
+        EXPECT_EQ(t.tty, EncodedDevice(st.st_rdev));
+        {
+            HostLine host(link, B9600);
+            ASSERT_TRUE(host.ok());
+            termios tio{};
+            ASSERT_EQ(tcgetattr(host.fd(), &tio), 0);
+            tio.c_lflag |= ISIG | NOFLSH;  // the signal must not take the reply's bytes
+            ASSERT_EQ(tcsetattr(host.fd(), TCSANOW, &tio), 0);
+            // The reply's ETX now reaches the host as SIGINT to the terminal's owner
+            // instead of as a byte: the rest of each reply still arrives.
+            for (int round = 0; round < 2; ++round) {
+                ASSERT_TRUE(host.Write(kQuery));
+                EXPECT_NE(sim.WaitFor("reply"), "") << "round " << round;
+                EXPECT_EQ(host.Read(21).size(), 21u) << "round " << round;
+            }
+        }
+        EXPECT_EQ(sim.Stop(), 0);
+        EXPECT_EQ(sim.Count("bye"), 1);
+        EXPECT_NE(lstat(link.c_str(), &st), 0) << "link left behind";
     }
 }
 

@@ -59,4 +59,8 @@ std::optional<DeviceAccess> LookUpDeviceAccess(const std::string& path) {
     return access;
 }
 
+std::string BusyHint(const std::string& path) {
+    return "hint: close the other program (`fuser -v " + path + "` shows which)";
+}
+
 }  // namespace vyx::cli

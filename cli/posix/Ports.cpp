@@ -101,6 +101,12 @@ int MapPort(const std::string& comName, const std::string& device) {
     return kExitOk;
 }
 
+std::string PortNamingHelp() {
+    return "COMn resolves to $VYX_PORTS_DIR/COMn, else\n"
+           "${XDG_CONFIG_HOME:-~/.config}/vyx-utility/ports/COMn, else /dev/ttyS(n-1); see\n"
+           "`vyxctl ports` and `vyxctl map`.\n";
+}
+
 int UnmapPort(const std::string& comName) {
     const fs::path link = fs::path(PortsDirectory()) / comName;
     std::error_code error;
