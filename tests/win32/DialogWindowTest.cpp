@@ -1,0 +1,239 @@
+// The Windows dialog's real window, in this process, under Wine: the dialog manager
+// builds it from the template, the dialog's behaviour drives it, and the steps below
+// play the operator from inside its message loops (and those of its message boxes).
+// The serial line is a FakeLine, so no COM port is needed.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+#include "app/VYX_UtilityDlg.h"
+#include "app/win32/Win32DialogWindow.h"
+#include "protocol/CodePage.h"
+#include "protocol/Report.h"
+#include "resources/ControlIds.h"
+#include "resources/Lists.h"
+#include "resources/StringTable.h"
+#include "resources/Templates.h"
+#include "tests/support/FakeDevice.h"
+#include "tests/support/InformationReply.h"
+#include "tests/win32/WindowDriver.h"
+
+namespace vyx::test {
+namespace {
+
+namespace res = vyx::resources;
+using win32::Window;
+
+constexpr unsigned kDeadlineMs = 20000;
+const std::string kTitle(res::kMainDialogTemplate.title);
+
+// The dialog and its window, run modally by Run() while `steps` play the operator.
+class DialogWindowTest : public ::testing::Test {
+  protected:
+    DialogWindowTest() : m_Line("\\\\.\\COM4") {
+        m_Dialog = std::make_unique<app::CVYX_UtilityDlg>(m_Window);
+        m_Dialog->m_Comm.SetDeviceOpener(m_Line.Opener());
+        // The first step of every test: the dialog is up.
+        m_Steps.Add([this] { return (m_Dialog_ = win32::FindDialog(kTitle)) != nullptr; });
+    }
+
+    // Runs the dialog until it ends; returns its result. Fails the test when the steps
+    // did not all finish in time.
+    int Run() {
+        m_Steps.Start();
+        const int result = m_Window.DoModal(*m_Dialog);
+        EXPECT_FALSE(m_Steps.TimedOut()) << "the steps did not finish in time";
+        EXPECT_TRUE(m_Steps.Finished());
+        return result;
+    }
+    // A step that waits for a message box with `caption`, keeps its text and closes it.
+    void CloseBox(const std::string& caption, std::string* text) {
+        m_Steps.Add([caption, text] {
+            const Window box = win32::FindDialog(caption);
+            if (box == nullptr) {
+                return false;
+            }
+            *text = win32::BoxText(box);
+            win32::PressOk(box);
+            return true;
+        });
+    }
+    void Then(std::function<void()> action) {
+        m_Steps.Add([action = std::move(action)] {
+            action();
+            return true;
+        });
+    }
+    void EndWithEscape() {
+        Then([this] { win32::Click(m_Dialog_, res::IDCANCEL); });
+    }
+
+    FakeLine m_Line;
+    app::Win32DialogWindow m_Window;
+    std::unique_ptr<app::CVYX_UtilityDlg> m_Dialog;
+    // The steps end the dialog themselves; if they time out, Cancel ends it.
+    win32::StepRunner m_Steps{kDeadlineMs, [this] {
+                                  if (m_Dialog_ != nullptr) {
+                                      win32::Click(m_Dialog_, res::IDCANCEL);
+                                  }
+                              }};
+    Window m_Dialog_ = nullptr;  // the dialog's window, once it is up
+};
+
+TEST_F(DialogWindowTest, StartsWithTheListsFilledSelectedAndOnlyPortOpenAndExitEnabled) {
+    struct ListCase {
+        int id;
+        int count;
+    };
+    const ListCase lists[] = {
+        {res::IDC_COM_PORT, res::kComPortCount},
+        {res::IDC_CURRENT_BAUD, static_cast<int>(res::kBaudRateEntries.size())},
+        {res::IDC_NEW_BAUD, static_cast<int>(res::kBaudRateEntries.size())},
+        {res::IDC_COMMAND_SET, static_cast<int>(res::kCommandSetEntries.size())},
+        {res::IDC_DEFAULT_FONT, static_cast<int>(res::kDefaultFontEntries.size())},
+        {res::IDC_LANGUAGE, static_cast<int>(res::kLanguageEntries.size())},
+    };
+    Then([&] {
+        EXPECT_EQ(win32::Title(m_Dialog_), "VYX Utility Ver 2.05");
+        for (const ListCase& list : lists) {
+            EXPECT_EQ(win32::ComboCount(m_Dialog_, list.id), list.count) << list.id;
+            EXPECT_EQ(win32::ComboSelection(m_Dialog_, list.id),
+                      list.id == res::IDC_COM_PORT ? res::kDefaultComIndex : 0)
+                << list.id;
+        }
+        for (const int id : {res::IDC_PORT_OPEN, res::IDC_EXIT, res::IDC_LINE1, res::IDC_LINE2}) {
+            EXPECT_TRUE(win32::Enabled(m_Dialog_, id)) << id;
+        }
+        for (const int id : {res::IDC_CLOSE, res::IDC_CHANGE_BAUD, res::IDC_INPUT_STRING,
+                             res::IDC_PROGRAM_DOWNLOAD, res::IDC_FONT_SET, res::IDC_SET_COMMAND_SET,
+                             res::IDC_SET_DEFAULT_FONT, res::IDC_INFORMATION, res::IDC_CELL_TEST}) {
+            EXPECT_FALSE(win32::Enabled(m_Dialog_, id)) << id;
+        }
+    });
+    EndWithEscape();
+    EXPECT_EQ(Run(), res::IDCANCEL);
+}
+
+TEST_F(DialogWindowTest, TheWindowMenuEndsWithASeparatorAndTheAboutItem) {
+    std::vector<win32::MenuEntry> menu;
+    Then([&] { menu = win32::WindowMenu(m_Dialog_); });
+    EndWithEscape();
+    Run();
+    ASSERT_GE(menu.size(), 3u);
+    const win32::MenuEntry& separator = menu[menu.size() - 2];
+    const win32::MenuEntry& about = menu.back();
+    EXPECT_TRUE(separator.separator);
+    EXPECT_FALSE(about.separator);
+    EXPECT_EQ(about.id, res::IDM_ABOUTBOX);
+    EXPECT_EQ(about.text, res::kAboutItemText);
+    EXPECT_FALSE(menu[menu.size() - 3].separator) << "one separator, after the system's items";
+}
+
+TEST_F(DialogWindowTest, TheAboutCommandWithItsLowBitsSetOpensTheAboutBoxAndOkClosesIt) {
+    std::string aboutTitle;
+    bool mainStillUp = false;
+    // The system delivers window-menu commands with four low bits of its own.
+    Then([&] { win32::SendSysCommand(m_Dialog_, res::IDM_ABOUTBOX | 0x3); });
+    m_Steps.Add([&] {
+        const Window about = win32::FindDialog(std::string(res::kAboutDialogTemplate.title));
+        if (about == nullptr) {
+            return false;
+        }
+        aboutTitle = win32::Title(about);
+        win32::PressOk(about);
+        return true;
+    });
+    m_Steps.Add([&]() -> bool {
+        return win32::FindDialog(std::string(res::kAboutDialogTemplate.title)) == nullptr;
+    });
+    Then([&] { mainStillUp = win32::FindDialog(kTitle) != nullptr; });
+    EndWithEscape();
+    EXPECT_EQ(Run(), res::IDCANCEL);
+    EXPECT_EQ(aboutTitle, res::kAboutDialogTemplate.title);
+    EXPECT_TRUE(mainStillUp);
+}
+
+TEST_F(DialogWindowTest, AFailedOpenShowsItsBoxAndLeavesTheClosedState) {
+    std::string text;
+    bool portOpenEnabled = false;
+    bool closeEnabled = true;
+    Then([&] {
+        m_Line.FailNextOpen(
+            SerialError{SerialError::Kind::NoDevice, "CreateFile", "\\\\.\\COM4", 2, "not found"});
+    });
+    Then([&] { win32::Click(m_Dialog_, res::IDC_PORT_OPEN); });
+    CloseBox(app::MessageCaption, &text);
+    m_Steps.Add([&] { return win32::FindDialog(app::MessageCaption) == nullptr; });
+    Then([&] {
+        portOpenEnabled = win32::Enabled(m_Dialog_, res::IDC_PORT_OPEN);
+        closeEnabled = win32::Enabled(m_Dialog_, res::IDC_CLOSE);
+    });
+    EndWithEscape();
+    Run();
+    EXPECT_EQ(text, "Com port open failed !");
+    EXPECT_TRUE(portOpenEnabled);
+    EXPECT_FALSE(closeEnabled);
+}
+
+// The watcher's WM_COMM_READ reaches the dialog through the system's PostMessage; it is
+// WM_USER + 1, which the dialog manager would take for DM_SETDEFID.
+TEST_F(DialogWindowTest, AnInformationReplyPostedByTheWatcherShowsTheReportAndSetsNoDefaultButton) {
+    const auto reply = Reply("V1.0", 1, 9, 2, 0);
+    std::string report;
+    int defaultBefore = -1;
+    int defaultButton = -1;
+    Then([&] { defaultBefore = win32::DefaultButton(m_Dialog_); });
+    Then([&] { win32::Click(m_Dialog_, res::IDC_PORT_OPEN); });
+    m_Steps.Add([&] { return win32::Enabled(m_Dialog_, res::IDC_INFORMATION); });
+    Then([&] { win32::Click(m_Dialog_, res::IDC_INFORMATION); });
+    m_Steps.Add([&] {
+        // The query is out before the reply comes.
+        return m_Line.TakeWritten(5, std::chrono::milliseconds(0)).size() == 5 &&
+               m_Line.Arrive(reply);
+    });
+    CloseBox(app::InformationCaption, &report);
+    m_Steps.Add([&] { return win32::FindDialog(app::InformationCaption) == nullptr; });
+    Then([&] { defaultButton = win32::DefaultButton(m_Dialog_); });
+    Then([&] { win32::Click(m_Dialog_, res::IDC_EXIT); });
+    EXPECT_EQ(Run(), res::IDCANCEL);
+    EXPECT_EQ(report, protocol::BuildInformationReport(reply, protocol::SystemCodePage()));
+    EXPECT_NE(defaultButton, 4) << "the port number became the default button id";
+    EXPECT_EQ(defaultButton, defaultBefore);
+    EXPECT_EQ(m_Line.OpenNow(), 0) << "EXIT closes the port";
+}
+
+TEST_F(DialogWindowTest, TheEditBoxesTextReachesTheDialogAsUtf8InFull) {
+    struct TextCase {
+        const char* typed;
+    };
+    const TextCase cases[] = {
+        {""}, {"Hello"}, {"\xc3\xa9t\xc3\xa9 \xe2\x82\xac"}, {"twenty-one characters"}};
+    std::vector<std::string> read;
+    for (const TextCase& c : cases) {
+        Then([&, c] {
+            win32::SetControlText(m_Dialog_, res::IDC_LINE1, c.typed);
+            read.push_back(m_Window.GetDlgItemText(res::IDC_LINE1));
+        });
+    }
+    EndWithEscape();
+    Run();
+    ASSERT_EQ(read.size(), std::size(cases));
+    for (std::size_t i = 0; i < read.size(); ++i) {
+        EXPECT_EQ(read[i], cases[i].typed);
+    }
+}
+
+TEST_F(DialogWindowTest, EscapeWithThePortOpenEndsTheDialogAndTheDialogObjectClosesThePort) {
+    Then([&] { win32::Click(m_Dialog_, res::IDC_PORT_OPEN); });
+    m_Steps.Add([&] { return m_Line.OpenNow() == 1; });
+    EndWithEscape();
+    EXPECT_EQ(Run(), res::IDCANCEL);
+    // A post after the window has gone is refused, not delivered to a stale handle.
+    EXPECT_FALSE(m_Window.Notifier().PostMessage(WM_COMM_READ, 4, 0));
+    m_Dialog.reset();
+    EXPECT_EQ(m_Line.OpenNow(), 0);
+}
+
+}  // namespace
+}  // namespace vyx::test
