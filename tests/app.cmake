@@ -28,9 +28,16 @@ gtest_discover_tests(dialog_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 60)
 if(WIN32)
   # The native Windows dialog under Wine. Its templates read back field by field need
   # no window; ctest runs them.
-  add_executable(dialog_template_tests ${CMAKE_CURRENT_LIST_DIR}/win32/DialogTemplateTest.cpp)
+  # The program's resources are read from the built VYX_Utility.exe.
+  add_executable(dialog_template_tests
+    ${CMAKE_CURRENT_LIST_DIR}/win32/DialogTemplateTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/win32/ResourceScriptTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/win32/ProgramResources.cpp)
   target_link_libraries(dialog_template_tests PRIVATE
-    vyx_win32window GTest::gtest_main vyx_warnings)
+    vyx_win32window version GTest::gtest_main vyx_warnings)
+  add_dependencies(dialog_template_tests VYX_Utility)
+  target_compile_definitions(dialog_template_tests PRIVATE
+    VYX_PROGRAM="$<TARGET_FILE:VYX_Utility>")
   gtest_discover_tests(dialog_template_tests DISCOVERY_MODE PRE_TEST PROPERTIES TIMEOUT 60)
   # The real window, built by the dialog manager and driven in-process on a FakeLine,
   # needs a display (a headless Wine desktop creates no dialogs):

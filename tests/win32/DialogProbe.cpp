@@ -6,8 +6,11 @@
 //   dialog_probe ready TITLE MS          wait until the dialog TITLE is up and
 //                                        initialised (its COM list has a selection)
 //   dialog_probe centre TITLE ID         screen position of control ID: "x y"
+//   dialog_probe caption TITLE           screen position of a point in the title bar
 //   dialog_probe enabled TITLE ID...     "1" or "0" per control
 //   dialog_probe cursel TITLE ID         the selected index of a combo box
+//   dialog_probe expect TITLE MS ID:E... wait until each control ID is enabled (E 1)
+//                                        or disabled (E 0); print the states last seen
 //   dialog_probe box CAPTION MS          wait for a message box CAPTION; print
 //                                        "icon=stop|information|none|other", then its text
 //   dialog_probe gone CAPTION MS         wait until no window has the caption CAPTION
@@ -19,6 +22,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -199,6 +203,26 @@ int main(int argc, char** argv) {
                    ? 0
                    : 1;
     }
+    if (command == "expect" && argc >= 5) {
+        std::string seen;
+        const bool ok = WaitFor(ms(argv[3]), [&] {
+            const HWND d = FindDialog(caption);
+            seen.clear();
+            bool all = d != nullptr;
+            for (int i = 4; i < argc && d != nullptr; ++i) {
+                const int id = std::atoi(argv[i]);
+                const char* colon = std::strchr(argv[i], ':');
+                const bool want = colon != nullptr && colon[1] == '1';
+                const HWND item = GetDlgItem(d, id);
+                const bool enabled = item != nullptr && IsWindowEnabled(item);
+                seen += std::to_string(id) + (enabled ? ":1 " : ":0 ");
+                all = all && enabled == want;
+            }
+            return all;
+        });
+        std::printf("%s\n", seen.c_str());
+        return ok ? 0 : 1;
+    }
     const HWND dialog = FindDialog(caption);
     if (dialog == nullptr) {
         std::fprintf(stderr, "dialog_probe: no window \"%s\"\n", argv[2]);
@@ -210,6 +234,14 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("%ld %ld\n", (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        return 0;
+    }
+    if (command == "caption" && argc == 3) {
+        RECT rect;
+        GetWindowRect(dialog, &rect);
+        const int y =
+            rect.top + GetSystemMetrics(SM_CYFIXEDFRAME) + GetSystemMetrics(SM_CYCAPTION) / 2;
+        std::printf("%ld %d\n", (rect.left + rect.right) / 2, y);
         return 0;
     }
     if (command == "enabled" && argc >= 4) {
