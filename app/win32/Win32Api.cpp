@@ -150,6 +150,20 @@ bool ControlEnabled(WindowHandle dialog, int id) {
     return IsWindowEnabled(Item(dialog, id)) != FALSE;
 }
 
+bool ControlHasFocus(WindowHandle dialog, int id) {
+    const HWND item = Item(dialog, id);
+    const HWND focus = GetFocus();
+    return item != nullptr && focus != nullptr && (focus == item || IsChild(item, focus));
+}
+
+void FocusControl(WindowHandle dialog, int id) {
+    if (id == 0) {
+        SetFocus(Hwnd(dialog));
+        return;
+    }
+    SendMessageW(Hwnd(dialog), WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(Item(dialog, id)), TRUE);
+}
+
 void ShowMessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                     unsigned style) {
     MessageBoxW(Hwnd(owner), Wide(text).c_str(), Wide(caption).c_str(), style);

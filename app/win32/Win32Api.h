@@ -49,6 +49,11 @@ int ComboGetCurSel(WindowHandle dialog, int id);
 std::string ControlText(WindowHandle dialog, int id);
 void EnableControl(WindowHandle dialog, int id, bool enable);
 bool ControlEnabled(WindowHandle dialog, int id);
+// Whether control `id` (or a part of it, a combo box's field) has the keyboard focus.
+bool ControlHasFocus(WindowHandle dialog, int id);
+// Gives the focus to control `id` as the dialog manager moves it (WM_NEXTDLGCTL, which
+// also moves the default-button look); id 0 gives it to the dialog itself.
+void FocusControl(WindowHandle dialog, int id);
 
 // A modal message box owned by `owner` (nullptr: none), `style` as MessageBox takes it.
 void ShowMessageBox(WindowHandle owner, std::string_view text, std::string_view caption,

@@ -1,5 +1,6 @@
 #include "app/win32/Win32DialogWindow.h"
 
+#include "app/DialogNavigation.h"
 #include "app/VYX_UtilityDlg.h"
 #include "app/win32/DialogTemplate.h"
 #include "resources/ControlIds.h"
@@ -94,7 +95,14 @@ std::string Win32DialogWindow::GetDlgItemText(int id) const {
 }
 
 void Win32DialogWindow::EnableWindow(int id, bool enable) {
+    // The dialog manager leaves the focus on a control that is disabled, where no key
+    // reaches anything ("Port Open" disables itself when clicked): it moves on, as the
+    // wx window does, to the next enabled tab stop or to the dialog itself.
+    const bool hadFocus = !enable && win32::ControlHasFocus(m_Window, id);
     win32::EnableControl(m_Window, id, enable);
+    if (hadFocus) {
+        win32::FocusControl(m_Window, FocusAfterDisabling(res::kMainDialogTemplate, *this, id));
+    }
 }
 
 bool Win32DialogWindow::IsWindowEnabled(int id) const {

@@ -7,6 +7,7 @@
 //                                        initialised (its COM list has a selection)
 //   dialog_probe centre TITLE ID         screen position of control ID: "x y"
 //   dialog_probe caption TITLE           screen position of a point in the title bar
+//   dialog_probe geometry TITLE          the window on the screen: "WxH+X+Y"
 //   dialog_probe enabled TITLE ID...     "1" or "0" per control
 //   dialog_probe cursel TITLE ID         the selected index of a combo box
 //   dialog_probe expect TITLE MS ID:E... wait until each control ID is enabled (E 1)
@@ -234,6 +235,12 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("%ld %ld\n", (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+        return 0;
+    }
+    if (command == "geometry" && argc == 3) {
+        RECT r;
+        GetWindowRect(dialog, &r);
+        std::printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
         return 0;
     }
     if (command == "caption" && argc == 3) {

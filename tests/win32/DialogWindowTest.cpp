@@ -48,13 +48,16 @@ class DialogWindowTest : public ::testing::Test {
         return result;
     }
     // A step that waits for a message box with `caption`, keeps its text and closes it.
-    void CloseBox(const std::string& caption, std::string* text) {
-        m_Steps.Add([caption, text] {
+    void CloseBox(const std::string& caption, std::string* text, bool* icon = nullptr) {
+        m_Steps.Add([caption, text, icon] {
             const Window box = win32::FindDialog(caption);
             if (box == nullptr) {
                 return false;
             }
             *text = win32::BoxText(box);
+            if (icon != nullptr) {
+                *icon = win32::HasIcon(box);
+            }
             win32::PressOk(box);
             return true;
         });
@@ -156,6 +159,7 @@ TEST_F(DialogWindowTest, TheAboutCommandWithItsLowBitsSetOpensTheAboutBoxAndOkCl
 
 TEST_F(DialogWindowTest, AFailedOpenShowsItsBoxAndLeavesTheClosedState) {
     std::string text;
+    bool icon = false;
     bool portOpenEnabled = false;
     bool closeEnabled = true;
     Then([&] {
@@ -163,7 +167,7 @@ TEST_F(DialogWindowTest, AFailedOpenShowsItsBoxAndLeavesTheClosedState) {
             SerialError{SerialError::Kind::NoDevice, "CreateFile", "\\\\.\\COM4", 2, "not found"});
     });
     Then([&] { win32::Click(m_Dialog_, res::IDC_PORT_OPEN); });
-    CloseBox(app::MessageCaption, &text);
+    CloseBox(app::MessageCaption, &text, &icon);
     m_Steps.Add([&] { return win32::FindDialog(app::MessageCaption) == nullptr; });
     Then([&] {
         portOpenEnabled = win32::Enabled(m_Dialog_, res::IDC_PORT_OPEN);
@@ -172,6 +176,7 @@ TEST_F(DialogWindowTest, AFailedOpenShowsItsBoxAndLeavesTheClosedState) {
     EndWithEscape();
     Run();
     EXPECT_EQ(text, "Com port open failed !");
+    EXPECT_TRUE(icon) << "the stop icon";
     EXPECT_TRUE(portOpenEnabled);
     EXPECT_FALSE(closeEnabled);
 }
@@ -201,6 +206,77 @@ TEST_F(DialogWindowTest, AnInformationReplyPostedByTheWatcherShowsTheReportAndSe
     EXPECT_NE(defaultButton, 4) << "the port number became the default button id";
     EXPECT_EQ(defaultButton, defaultBefore);
     EXPECT_EQ(m_Line.OpenNow(), 0) << "EXIT closes the port";
+}
+
+// The watcher's own box: the application's message box, style 0 (OK, no icon), captioned
+// with the application's title, shown on the watcher's thread while the dialog goes on.
+TEST_F(DialogWindowTest, TheOverflowBoxIsTheApplicationsOwnOnTheWatcherThread) {
+    app::Win32AppMessageBox appBox("VYX_Utility");
+    m_Dialog->m_Comm.m_pAppMessageBox = &appBox;
+    std::string text;
+    bool icon = true;
+    bool dialogThread = true;
+    bool dialogUsable = false;
+    Then([&] { win32::Click(m_Dialog_, res::IDC_PORT_OPEN); });
+    m_Steps.Add([&] { return m_Line.OpenNow() == 1; });
+    Then([&] { m_Line.Arrive(std::vector<std::uint8_t>(8192, 0x41)); });
+    m_Steps.Add([&] {
+        const Window box = win32::FindDialog("VYX_Utility");
+        if (box == nullptr) {
+            return false;
+        }
+        text = win32::BoxText(box);
+        icon = win32::HasIcon(box);
+        dialogThread = win32::SameThread(box, m_Dialog_);
+        // The dialog is not held up by the box: its controls still answer.
+        dialogUsable = win32::Enabled(m_Dialog_, res::IDC_CLOSE);
+        win32::PressOk(box);
+        return true;
+    });
+    // Dismissed, the watcher closes and reopens the port on the same settings.
+    m_Steps.Add([&] { return m_Dialog->m_Comm.SuccessfulOpens() == 2; });
+    Then([&] { win32::Click(m_Dialog_, res::IDC_EXIT); });
+    EXPECT_EQ(Run(), res::IDCANCEL);
+    m_Dialog.reset();
+    EXPECT_EQ(text, "m_QueueRead FULL!");
+    EXPECT_FALSE(icon);
+    EXPECT_FALSE(dialogThread);
+    EXPECT_TRUE(dialogUsable);
+}
+
+// "Port Open" disables itself when it opens the port; the focus it held moves on to the
+// next enabled tab stop instead of staying on a control no key reaches.
+TEST_F(DialogWindowTest, TheFocusLeavesAButtonThatIsDisabledWhileItHasIt) {
+    int focusBefore = -1;
+    int focusAfterOpen = -1;
+    int focusAfterClose = -1;
+    Then([&] {
+        win32::Focus(m_Dialog_, res::IDC_PORT_OPEN);
+        focusBefore = win32::FocusedControl(m_Dialog_);
+        win32::Click(m_Dialog_, res::IDC_PORT_OPEN);
+    });
+    m_Steps.Add([&] { return m_Line.OpenNow() == 1; });
+    Then([&] {
+        focusAfterOpen = win32::FocusedControl(m_Dialog_);
+        // "Close" shows its box; the steps after it run inside the box.
+        win32::Focus(m_Dialog_, res::IDC_CLOSE);
+        win32::Click(m_Dialog_, res::IDC_CLOSE);
+    });
+    std::string text;
+    CloseBox(app::MessageCaption, &text);
+    bool focusEnabled = false;
+    Then([&] {
+        focusAfterClose = win32::FocusedControl(m_Dialog_);
+        focusEnabled = focusAfterClose != 0 && win32::Enabled(m_Dialog_, focusAfterClose);
+    });
+    EndWithEscape();
+    Run();
+    EXPECT_EQ(focusBefore, res::IDC_PORT_OPEN);
+    EXPECT_EQ(focusAfterOpen, res::IDC_CHANGE_BAUD) << "the first enabled tab stop after it";
+    // With the port closed no tab stop is enabled: the focus goes to the dialog, whose
+    // manager hands it to an enabled control that takes it.
+    EXPECT_NE(focusAfterClose, res::IDC_CLOSE);
+    EXPECT_TRUE(focusEnabled) << "focus on control " << focusAfterClose;
 }
 
 TEST_F(DialogWindowTest, TheEditBoxesTextReachesTheDialogAsUtf8InFull) {

@@ -45,7 +45,10 @@ BOOL CALLBACK Visit(HWND window, LPARAM param) {
     wchar_t title[256] = {};
     GetClassNameW(window, cls, 16);
     GetWindowTextW(window, title, 256);
-    if (lstrcmpW(cls, L"#32770") == 0 && search->caption == title && IsWindowVisible(window)) {
+    DWORD process = 0;
+    GetWindowThreadProcessId(window, &process);
+    if (process == GetCurrentProcessId() && lstrcmpW(cls, L"#32770") == 0 &&
+        search->caption == title && IsWindowVisible(window)) {
         search->found = window;
         return FALSE;
     }
@@ -91,7 +94,7 @@ void StepRunner::Tick() {
 
 Window FindDialog(const std::string& caption) {
     Search search{Wide(caption)};
-    EnumThreadWindows(GetCurrentThreadId(), Visit, reinterpret_cast<LPARAM>(&search));
+    EnumWindows(Visit, reinterpret_cast<LPARAM>(&search));
     return search.found;
 }
 
@@ -134,6 +137,19 @@ bool Enabled(Window dialog, int id) {
     return IsWindowEnabled(GetDlgItem(H(dialog), id)) != FALSE;
 }
 
+void Focus(Window dialog, int id) {
+    SetFocus(GetDlgItem(H(dialog), id));
+}
+
+int FocusedControl(Window dialog) {
+    for (HWND w = GetFocus(); w != nullptr && w != H(dialog); w = GetParent(w)) {
+        if (GetParent(w) == H(dialog)) {
+            return GetDlgCtrlID(w);
+        }
+    }
+    return 0;
+}
+
 int ComboSelection(Window dialog, int id) {
     return static_cast<int>(SendDlgItemMessageW(H(dialog), id, CB_GETCURSEL, 0, 0));
 }
@@ -157,6 +173,25 @@ std::string BoxText(Window box) {
         }
     }
     return text;
+}
+
+bool HasIcon(Window box) {
+    for (HWND child = GetWindow(H(box), GW_CHILD); child != nullptr;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t cls[32] = {};
+        GetClassNameW(child, cls, 32);
+        // The box keeps its icon control also when it shows no icon: ask for the icon.
+        if (lstrcmpiW(cls, L"Static") == 0 &&
+            (GetWindowLongW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+            SendMessageW(child, STM_GETICON, 0, 0) != 0) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool SameThread(Window a, Window b) {
+    return GetWindowThreadProcessId(H(a), nullptr) == GetWindowThreadProcessId(H(b), nullptr);
 }
 
 std::string Title(Window window) {

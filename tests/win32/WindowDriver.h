@@ -42,7 +42,8 @@ class StepRunner {
     std::uintptr_t m_Timer = 0;
 };
 
-// A visible top-level dialog (#32770) of this process with the caption; nullptr if none.
+// A visible top-level dialog (#32770) of this process, on any of its threads, with the
+// caption; nullptr if none.
 Window FindDialog(const std::string& caption);
 
 struct MenuEntry {
@@ -59,10 +60,18 @@ void Click(Window dialog, int id);
 void SendSysCommand(Window window, unsigned command);
 void SetControlText(Window dialog, int id, const std::string& utf8);
 bool Enabled(Window dialog, int id);
+// Keyboard focus: give it to control `id`; the id of the control holding it (0: the
+// dialog itself or nothing of the dialog).
+void Focus(Window dialog, int id);
+int FocusedControl(Window dialog);
 int ComboSelection(Window dialog, int id);
 int ComboCount(Window dialog, int id);
 // The text of a message box (its longest static text).
 std::string BoxText(Window box);
+// Whether a message box shows an icon.
+bool HasIcon(Window box);
+// Whether two windows belong to the same thread.
+bool SameThread(Window a, Window b);
 // The title of a window.
 std::string Title(Window window);
 bool IsMinimised(Window window);
