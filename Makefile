@@ -40,8 +40,9 @@ windows:
 	@cmake --preset windows >/dev/null
 	@cmake --build --preset windows -j $(JOBS)
 
-# The Windows build's tests under Wine, in a private prefix under build/windows.
-test-windows: windows
+# The Windows build's tests under Wine, in a private prefix under build/windows. The
+# dialog's end-to-end run needs the Linux simulator and Xvfb: the Linux build too.
+test-windows: build windows
 	@JOBS=$(JOBS) scripts/test-windows
 
 bench: build
