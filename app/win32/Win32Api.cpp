@@ -169,6 +169,25 @@ void ShowMessageBox(WindowHandle owner, std::string_view text, std::string_view 
     MessageBoxW(Hwnd(owner), Wide(text).c_str(), Wide(caption).c_str(), style);
 }
 
+unsigned long CurrentThreadId() {
+    return GetCurrentThreadId();
+}
+
+void CloseThreadMessageBoxes(unsigned long threadId) {
+    EnumThreadWindows(
+        threadId,
+        [](HWND window, LPARAM) -> BOOL {
+            wchar_t cls[16] = {};
+            GetClassNameW(window, cls, 16);
+            if (lstrcmpW(cls, L"#32770") == 0) {
+                // A box with only an OK button takes WM_CLOSE as OK.
+                PostMessageW(window, WM_CLOSE, 0, 0);
+            }
+            return TRUE;
+        },
+        0);
+}
+
 bool HasWindowMenu(WindowHandle dialog) {
     return GetSystemMenu(Hwnd(dialog), FALSE) != nullptr;
 }

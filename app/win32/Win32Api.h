@@ -59,6 +59,10 @@ void FocusControl(WindowHandle dialog, int id);
 void ShowMessageBox(WindowHandle owner, std::string_view text, std::string_view caption,
                     unsigned style);
 
+// The calling thread's id; closing the message boxes a thread shows, as their OK does.
+unsigned long CurrentThreadId();
+void CloseThreadMessageBoxes(unsigned long threadId);
+
 // The window menu: present, a separator, a text item.
 bool HasWindowMenu(WindowHandle dialog);
 void AppendWindowMenuSeparator(WindowHandle dialog);

@@ -21,6 +21,7 @@ int RunApplication() {
     auto dialog = std::make_unique<CVYX_UtilityDlg>(window);
     dialog->m_Comm.m_pAppMessageBox = &appBox;
     window.DoModal(*dialog);
+    appBox.Shutdown();
     dialog.reset();
     return 0;
 }

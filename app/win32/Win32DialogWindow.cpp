@@ -1,5 +1,7 @@
 #include "app/win32/Win32DialogWindow.h"
 
+#include <chrono>
+
 #include "app/DialogNavigation.h"
 #include "app/VYX_UtilityDlg.h"
 #include "app/win32/DialogTemplate.h"
@@ -22,10 +24,38 @@ void Win32Notifier::Attach(win32::WindowHandle window) {
 }
 
 void Win32AppMessageBox::Show(const std::string& text, std::function<void()> onDismissed) {
+    const unsigned long thread = win32::CurrentThreadId();
+    {
+        std::lock_guard lock(m_Lock);
+        if (m_ShutDown) {
+            onDismissed();
+            return;
+        }
+        m_Showing.push_back(thread);
+    }
     // Style 0: an OK button and no icon, owned by no window, as the application's own
     // box is. It blocks the watcher, not the dialog: the box runs its own message loop.
     win32::ShowMessageBox(nullptr, text, m_Title, 0);
+    {
+        std::lock_guard lock(m_Lock);
+        std::erase(m_Showing, thread);
+    }
+    m_Closed.notify_all();
     onDismissed();
+}
+
+void Win32AppMessageBox::Shutdown() {
+    std::unique_lock lock(m_Lock);
+    m_ShutDown = true;
+    // A box may be on its way, its thread listed but its window not yet made: the close
+    // is repeated until every listed box has gone, for a bounded time.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!m_Showing.empty() && std::chrono::steady_clock::now() < deadline) {
+        for (const unsigned long thread : m_Showing) {
+            win32::CloseThreadMessageBoxes(thread);
+        }
+        m_Closed.wait_for(lock, std::chrono::milliseconds(20));
+    }
 }
 
 int Win32DialogWindow::DoModal(CVYX_UtilityDlg& dialog) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -32,14 +33,27 @@ class Win32Notifier final : public NotifyWindow {
 
 // The watcher's application message box on Windows: the system's message box with
 // style 0 (OK, no icon), captioned with the application's title, shown on the thread
-// that calls Show (the watcher), which it blocks until the operator closes it.
+// that calls Show (the watcher), which it blocks until the operator closes it. The
+// dialog goes on meanwhile; a ClosePort from the window waits for the watcher, and so
+// for the box.
 class Win32AppMessageBox final : public AppMessageBox {
   public:
     explicit Win32AppMessageBox(std::string title) : m_Title(std::move(title)) {}
     void Show(const std::string& text, std::function<void()> onDismissed) override;
 
+    // Closes every box still up (waiting at most 2 s for them to go) and dismisses at
+    // once any later Show. Called when the dialog has ended, before the port is closed:
+    // a watcher waiting in its box would otherwise keep the program alive until the
+    // operator closed it.
+    void Shutdown();
+
   private:
     std::string m_Title;
+    // Guards the fields below: Show runs on watchers, Shutdown on the window thread.
+    std::mutex m_Lock;
+    std::condition_variable m_Closed;  // a box has gone
+    bool m_ShutDown = false;
+    std::vector<unsigned long> m_Showing;  // threads with a box up
 };
 
 // The main dialog's window on Windows: a native dialog built from template 102 by the

@@ -279,6 +279,31 @@ TEST_F(DialogWindowTest, TheFocusLeavesAButtonThatIsDisabledWhileItHasIt) {
     EXPECT_TRUE(focusEnabled) << "focus on control " << focusAfterClose;
 }
 
+// The dialog ends while the overflow box is up: the box is closed with the dialog, so
+// that closing the port (which waits for the watcher) does not wait for the operator.
+TEST_F(DialogWindowTest, TheOverflowBoxStillUpWhenTheDialogEndsIsClosedWithIt) {
+    app::Win32AppMessageBox appBox("VYX_Utility");
+    m_Dialog->m_Comm.m_pAppMessageBox = &appBox;
+    Then([&] { win32::Click(m_Dialog_, res::IDC_PORT_OPEN); });
+    m_Steps.Add([&] { return m_Line.OpenNow() == 1; });
+    Then([&] { m_Line.Arrive(std::vector<std::uint8_t>(8192, 0x41)); });
+    m_Steps.Add([&] { return win32::FindDialog("VYX_Utility") != nullptr; });
+    EndWithEscape();
+    EXPECT_EQ(Run(), res::IDCANCEL);
+    appBox.Shutdown();
+    const Window left = win32::FindDialog("VYX_Utility");
+    EXPECT_EQ(left, nullptr);
+    if (left != nullptr) {
+        win32::PressOk(left);  // so that the failure does not hang the test
+    }
+    m_Dialog.reset();  // joins the watcher
+    EXPECT_EQ(m_Line.OpenNow(), 0);
+    // A box asked for from now on is dismissed at once, without a window.
+    bool dismissed = false;
+    appBox.Show("late", [&] { dismissed = true; });
+    EXPECT_TRUE(dismissed);
+}
+
 TEST_F(DialogWindowTest, TheEditBoxesTextReachesTheDialogAsUtf8InFull) {
     struct TextCase {
         const char* typed;
