@@ -325,6 +325,34 @@ TEST_F(DialogWindowTest, TheEditBoxesTextReachesTheDialogAsUtf8InFull) {
     }
 }
 
+// "Input String" takes the edit boxes' text as GetDlgItemTextA would: in the ANSI code
+// page, a character it lacks as "?", cut to 20 bytes, padded with blanks.
+TEST_F(DialogWindowTest, InputStringSendsTheEditTextInTheAnsiCodePageCutTo20Bytes) {
+    if (protocol::SystemCodePage() != 1252) {
+        GTEST_SKIP() << "the expected bytes are those of code page 1252";
+    }
+    std::vector<std::uint8_t> frame;
+    Then([&] { win32::Click(m_Dialog_, res::IDC_PORT_OPEN); });
+    m_Steps.Add([&] { return m_Line.OpenNow() == 1; });
+    Then([&] {
+        win32::SetControlText(m_Dialog_, res::IDC_LINE1,
+                              "Caf\xc3\xa9 \xe2\x98\x83 na\xc3\xafve 123456789");
+        win32::SetControlText(m_Dialog_, res::IDC_LINE2, "");
+        win32::Click(m_Dialog_, res::IDC_INPUT_STRING);
+    });
+    m_Steps.Add([&] {
+        frame = m_Line.TakeWritten(45, std::chrono::milliseconds(0));
+        return frame.size() == 45;
+    });
+    Then([&] { win32::Click(m_Dialog_, res::IDC_EXIT); });
+    Run();
+    ASSERT_EQ(frame.size(), 45u);
+    const std::string line1(frame.begin() + 3, frame.begin() + 23);
+    const std::string line2(frame.begin() + 23, frame.begin() + 43);
+    EXPECT_EQ(line1, "Caf\xe9 ? na\xefve 1234567");
+    EXPECT_EQ(line2, std::string(20, ' '));
+}
+
 TEST_F(DialogWindowTest, EscapeWithThePortOpenEndsTheDialogAndTheDialogObjectClosesThePort) {
     Then([&] { win32::Click(m_Dialog_, res::IDC_PORT_OPEN); });
     m_Steps.Add([&] { return m_Line.OpenNow() == 1; });
