@@ -41,8 +41,9 @@ windows:
 	@cmake --build --preset windows -j $(JOBS)
 	@cmake --build --preset windows --target windows_zip
 
-# The Windows build's tests under Wine, in a private prefix under build/windows.
-test-windows: windows
+# The Windows build's tests under Wine, in a private prefix under build/windows. The
+# dialog's end-to-end run needs the Linux simulator and Xvfb: the Linux build too.
+test-windows: build windows
 	@JOBS=$(JOBS) scripts/test-windows
 
 bench: build

@@ -9,7 +9,7 @@
 namespace vyx::resources {
 
 // String 101: the About item of the window menu (and of the About context menu).
-constexpr std::string_view kAboutItemText = "&About VYX Utility Ver " VYX_VERSION_TEXT "...";
+constexpr std::string_view kAboutItemText = VYX_ABOUT_ITEM_TEXT;
 
 // The text of string `id`; empty for an id the table does not hold.
 constexpr std::string_view LoadString(int id) {

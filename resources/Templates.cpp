@@ -104,19 +104,11 @@ const ControlTemplate* FindControl(const DialogTemplate& dialog, int id) {
 }
 
 const VersionRecord kVersionRecord{
-    {1, 0, 0, 1},
-    {1, 0, 0, 1},
-    "1, 0, 0, 1",
-    "1, 0, 0, 1",
-    "VYX_Utility",
-    "VYX_Utility",
-    "VYX_Utility.EXE",
-    "VYX_Utility App",
-    "VYX Project",
-    "Copyright (C) 2026 VYX Project",
-    "Set-up and test utility for a serial customer display",
-    0x0412,
-    0x04B0,
+    {VYX_RECORD_VERSION_WORDS},   {VYX_RECORD_VERSION_WORDS}, VYX_RECORD_VERSION_TEXT,
+    VYX_RECORD_VERSION_TEXT,      VYX_RECORD_DESCRIPTION,     VYX_RECORD_INTERNAL_NAME,
+    VYX_RECORD_ORIGINAL_FILENAME, VYX_RECORD_PRODUCT_NAME,    VYX_RECORD_COMPANY,
+    VYX_RECORD_COPYRIGHT,         VYX_RECORD_COMMENTS,        VYX_RECORD_LANGUAGE,
+    VYX_RECORD_CODE_PAGE,
 };
 
 }  // namespace vyx::resources

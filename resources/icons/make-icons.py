@@ -4,7 +4,7 @@
 The picture is described on a 16 x 16 grid, so the 16-pixel icon is pixel-exact and
 every larger size (a multiple of 16) is the same picture scaled, with anti-aliased
 rounded corners. Writes vyx-utility-<size>.png (RGBA, 32 bits per pixel) next to
-this script. Only the standard library is used, so the output is reproducible.
+this script, and vyx-utility.ico, the Windows icon resource (16, 32 and 48 pixels). Only the standard library is used, so the output is reproducible.
 
     resources/icons/make-icons.py
 """
@@ -84,12 +84,41 @@ def png(size, raw):
             chunk(b"IDAT", zlib.compress(raw, 9)) + chunk(b"IEND", b""))
 
 
+ICO_SIZES = (16, 32, 48)
+
+
+def dib(size, raw):
+    """One icon image as Windows stores it: a BITMAPINFOHEADER of twice the height
+    (colour rows, then the mask), BGRA rows bottom-up, then the 1-bit AND mask, whose
+    rows are padded to 32 bits. The mask is all zero: the alpha channel decides."""
+    header = struct.pack("<IiiHHIIiiII", 40, size, size * 2, 1, 32, 0, 0, 0, 0, 0, 0)
+    rows = []
+    for y in reversed(range(size)):
+        row = raw[y * size * 4:(y + 1) * size * 4]
+        rows.append(b"".join(bytes((row[i + 2], row[i + 1], row[i], row[i + 3]))
+                             for i in range(0, len(row), 4)))
+    mask_row = ((size + 31) // 32) * 4
+    return header + b"".join(rows) + bytes(mask_row * size)
+
+
+def ico(images):
+    """An .ico file: ICONDIR, one ICONDIRENTRY per image, then the images."""
+    out = struct.pack("<HHH", 0, 1, len(images))
+    offset = 6 + 16 * len(images)
+    for size, data in images:
+        out += struct.pack("<BBBBHHII", size % 256, size % 256, 0, 0, 1, 32, len(data), offset)
+        offset += len(data)
+    return out + b"".join(data for _, data in images)
+
+
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
     for size in SIZES:
         path = os.path.join(here, "vyx-utility-%d.png" % size)
         with open(path, "wb") as out:
             out.write(png(size, render(size)))
+    with open(os.path.join(here, "vyx-utility.ico"), "wb") as out:
+        out.write(ico([(size, dib(size, render(size))) for size in ICO_SIZES]))
 
 
 if __name__ == "__main__":
