@@ -24,23 +24,6 @@ using TxBuffer = std::array<std::uint8_t, protocol::kMainTxBufferSize>;
 // reach the display at the rate it listens at now.
 constexpr std::array<std::string_view, 4> kOrder = {"command-set", "font-set", "language", "baud"};
 
-std::size_t ReplyPosition(std::string_view list) {
-    return list == "baud"          ? protocol::kPosBaudRate
-           : list == "command-set" ? protocol::kPosCommandSet
-           : list == "font-set"    ? protocol::kPosDefaultFont
-                                   : protocol::kPosLanguage;
-}
-
-std::vector<std::uint8_t> SettingFrame(std::string_view list, int index) {
-    TxBuffer frame{};
-    const std::size_t length = list == "baud" ? protocol::BuildBaudRateFrame(frame, index)
-                               : list == "command-set"
-                                   ? protocol::BuildCommandSetFrame(frame, index)
-                               : list == "font-set" ? protocol::BuildDefaultFontFrame(frame, index)
-                                                    : protocol::BuildLanguageFrame(frame, index);
-    return {frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(length)};
-}
-
 // The values of `reply` that are not as the profile says; every value when there is no
 // reply to compare with (a dry run).
 std::vector<Difference> DifferencesOf(const protocol::InformationFrame* reply,
@@ -103,6 +86,23 @@ std::string Seconds(std::chrono::microseconds duration) {
 }
 
 }  // namespace
+
+std::size_t ReplyPosition(std::string_view list) {
+    return list == "baud"          ? protocol::kPosBaudRate
+           : list == "command-set" ? protocol::kPosCommandSet
+           : list == "font-set"    ? protocol::kPosDefaultFont
+                                   : protocol::kPosLanguage;
+}
+
+std::vector<std::uint8_t> SettingFrame(std::string_view list, int index) {
+    TxBuffer frame{};
+    const std::size_t length = list == "baud" ? protocol::BuildBaudRateFrame(frame, index)
+                               : list == "command-set"
+                                   ? protocol::BuildCommandSetFrame(frame, index)
+                               : list == "font-set" ? protocol::BuildDefaultFontFrame(frame, index)
+                                                    : protocol::BuildLanguageFrame(frame, index);
+    return {frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(length)};
+}
 
 std::string NoReplyText(const SessionResult& session, const StepResult& step,
                         std::chrono::microseconds timeout) {

@@ -4,12 +4,18 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "cli/Profile.h"
 #include "cli/Session.h"
 
 namespace vyx::cli {
+
+// The frame that sets one list's value ("command-set", "font-set", "language", "baud"),
+// and the position of the reply that value comes back at; `set` builds with them too.
+std::vector<std::uint8_t> SettingFrame(std::string_view list, int index);
+std::size_t ReplyPosition(std::string_view list);
 
 // How `apply` goes about one port.
 struct ApplyOptions {

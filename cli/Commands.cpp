@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "cli/Apply.h"
 #include "cli/Completion.h"
 #include "cli/Console.h"
 #include "cli/ExitStatus.h"
@@ -336,25 +337,6 @@ int RunProbe(const Invocation& invocation) {
                    : "hint: check the cable, the power and that the display is not in download "
                      "mode");
     return kExitNoReply;
-}
-
-// The frame of one setting of `set`.
-std::vector<std::uint8_t> SettingFrame(const std::string& list, int index) {
-    TxBuffer frame{};
-    const std::size_t length = list == "baud" ? protocol::BuildBaudRateFrame(frame, index)
-                               : list == "command-set"
-                                   ? protocol::BuildCommandSetFrame(frame, index)
-                               : list == "font-set" ? protocol::BuildDefaultFontFrame(frame, index)
-                                                    : protocol::BuildLanguageFrame(frame, index);
-    return {frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(length)};
-}
-
-// The reply position a list's value comes back at.
-std::size_t ReplyPosition(const std::string& list) {
-    return list == "baud"          ? protocol::kPosBaudRate
-           : list == "command-set" ? protocol::kPosCommandSet
-           : list == "font-set"    ? protocol::kPosDefaultFont
-                                   : protocol::kPosLanguage;
 }
 
 // Several settings in one opening, the baud rate last (Options put it there); with
