@@ -23,6 +23,7 @@ struct Framing {
 struct LineSettings {
     std::uint32_t rate = 0;  // bits per second; 0: unknown, taken as matching
     Framing framing;
+    bool operator==(const LineSettings&) const = default;
 };
 
 // What the simulator did with the bytes of one Feed() call, for logs and tests.

@@ -18,6 +18,8 @@
 #include <cstring>
 #include <random>
 
+#include "protocol/Frame.h"
+#include "resources/Lists.h"
 #include "serial/ComName.h"
 #include "sim/EventLog.h"
 #include "sim/Screen.h"
@@ -109,6 +111,23 @@ bool MakeDirectories(const std::string& path) {
         }
     }
     return true;
+}
+
+// Where the first rate frame in `data` ends (0 when there is none): the one command
+// after which a host switches its side of the line.
+std::size_t EndOfFirstRateFrame(std::span<const std::uint8_t> data) {
+    std::size_t end = 0;
+    for (std::size_t index = 0; index < resources::kBaudRates.size(); ++index) {
+        std::array<std::uint8_t, protocol::kMainTxBufferSize> frame{};
+        const std::size_t n = protocol::BuildBaudRateFrame(frame, static_cast<int>(index));
+        const auto at = std::search(data.begin(), data.end(), frame.begin(),
+                                    frame.begin() + static_cast<std::ptrdiff_t>(n));
+        if (at != data.end()) {
+            const std::size_t found = static_cast<std::size_t>(at - data.begin()) + n;
+            end = end == 0 ? found : std::min(end, found);
+        }
+    }
+    return end;
 }
 
 }  // namespace
@@ -384,7 +403,27 @@ void PtyServer::OnMasterReadable(Clock::time_point now) {
     }
     const std::span<const std::uint8_t> data(buf.data() + 1, static_cast<std::size_t>(n - 1));
     std::vector<Event> events;
-    auto reply = m_Sim.Feed(data, HostLine(), m_Options.plain ? &events : nullptr);
+    std::vector<Event>* const log = m_Options.plain ? &events : nullptr;
+    const LineSettings host = HostLine();
+    // A host drains a rate frame and then switches its side to the new rate. On a wire
+    // the frame went out at the old rate whatever the host does next; a pseudo-terminal
+    // carries no rate, and its tcdrain does not wait for us to read, so a loaded
+    // simulator may read the frame only after the switch. When the host's side changed
+    // since the last read, the bytes up to the first rate frame are taken at the side it
+    // had then, if that side was in step with the display; the rest at the side it has.
+    std::size_t earlier = 0;
+    if (m_EarlierHost && !(*m_EarlierHost == host) && m_Sim.InStep(*m_EarlierHost)) {
+        earlier = EndOfFirstRateFrame(data);
+    }
+    std::vector<std::uint8_t> reply;
+    if (earlier > 0) {
+        reply = m_Sim.Feed(data.first(earlier), *m_EarlierHost, log);
+    }
+    if (earlier < data.size()) {
+        const auto rest = m_Sim.Feed(data.subspan(earlier), host, log);
+        reply.insert(reply.end(), rest.begin(), rest.end());
+    }
+    m_EarlierHost = host;
     for (const auto& e : events) {
         Log(DescribeEvent(e, m_Sim.ListenRate()));
     }

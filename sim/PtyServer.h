@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -96,6 +97,8 @@ class PtyServer {
     std::vector<Link> m_Links;
     std::deque<Segment> m_Out;
     int m_HostOpens = 0;  // host descriptors open on the slave, as far as inotify tells
+    // The host's side of the line at the last read of its bytes (none read yet: empty).
+    std::optional<LineSettings> m_EarlierHost;
     bool m_FloodArmed = false;
     bool m_FloodDone = false;
     bool m_OwnFlush = false;  // the next flush packet is of our own making

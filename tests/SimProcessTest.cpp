@@ -355,6 +355,30 @@ TEST(SimProcess, WrongRateIsNoiseAndRateCommandHoldsAcrossReopening) {
     EXPECT_EQ(sim.Count("open"), 3);
 }
 
+// A host drains a rate frame and switches its side at once; a pseudo-terminal's drain
+// does not wait for the simulator, which may read the frame only after the switch (here
+// it is held stopped meanwhile). The frame went out at the old rate, so it still takes,
+// and the query sent after it at the new rate is answered at the new rate.
+TEST(SimProcess, ARateFrameReadOnlyAfterTheHostSwitchedStillTakes) {
+    TempDir dir;
+    const std::string link = dir.path() + "/x";
+    SimProcess sim({"--plain", "--no-pacing", "--link", link});
+    ASSERT_NE(sim.WaitFor("ready"), "");
+    HostLine host(link, B9600);
+    ASSERT_TRUE(host.Write(kQuery));
+    ASSERT_EQ(host.Read(22), ExpectedReply(0));  // the display has heard the host at 9600
+    ASSERT_EQ(kill(sim.pid(), SIGSTOP), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(sim.pid(), &status, WUNTRACED), sim.pid());
+    ASSERT_TRUE(WIFSTOPPED(status));
+    const bool written =
+        host.Write({0x02, 0x02, 0x33, 0x04, 0x03, 0x36}) && host.Set(B115200) && host.Write(kQuery);
+    ASSERT_EQ(kill(sim.pid(), SIGCONT), 0);
+    ASSERT_TRUE(written);
+    EXPECT_EQ(host.Read(22), ExpectedReply(4));
+    EXPECT_NE(sim.WaitFor("frame 3 04"), "");
+}
+
 TEST(SimProcess, RepliesArePacedAtTheLineRate) {
     TempDir dir;
     const std::string link = dir.path() + "/x";
