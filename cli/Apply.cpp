@@ -52,19 +52,14 @@ std::vector<Step> PlanSteps(std::span<const StepResult> done, const Profile& pro
     const bool answered =
         !done.empty() && done.front().reply.kind == InformationOutcome::Kind::Reply;
     plan.differences = DifferencesOf(answered ? &done.front().reply.frame : nullptr, profile);
-    std::vector<Step> steps;
+    std::vector<std::pair<std::string, int>> settings;
     for (const Difference& difference : plan.differences) {
-        const std::vector<std::uint8_t> frame =
-            SettingFrame(difference.list, profile.IndexOf(difference.list));
-        steps.push_back(Step::Send(frame));
-        if (difference.list == "baud") {
-            const auto rate = resources::kBaudRates[static_cast<std::size_t>(profile.baud)];
-            steps.push_back(Step::SwitchRate(frame, rate));
-        }
+        settings.emplace_back(difference.list, profile.IndexOf(difference.list));
     }
-    if (!steps.empty()) {
-        plan.verifyStep = done.size() + steps.size();
-        steps.push_back(Step::Query(timeout));
+    std::vector<Step> steps;
+    if (!settings.empty()) {
+        steps = SettingSteps(settings, true, timeout);
+        plan.verifyStep = done.size() + steps.size() - 1;  // the query, last
     }
     // The lines cannot be read back, so there is no telling whether they differ: they
     // are written on every run (the same bytes again change nothing), and "changed"
@@ -102,6 +97,23 @@ std::vector<std::uint8_t> SettingFrame(std::string_view list, int index) {
                                : list == "font-set" ? protocol::BuildDefaultFontFrame(frame, index)
                                                     : protocol::BuildLanguageFrame(frame, index);
     return {frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(length)};
+}
+
+std::vector<Step> SettingSteps(std::span<const std::pair<std::string, int>> settings, bool verify,
+                               std::chrono::microseconds timeout) {
+    std::vector<Step> steps;
+    for (const auto& [list, index] : settings) {
+        const std::vector<std::uint8_t> frame = SettingFrame(list, index);
+        steps.push_back(Step::Send(frame));
+        if (verify && list == "baud") {
+            steps.push_back(
+                Step::SwitchRate(frame, resources::kBaudRates[static_cast<std::size_t>(index)]));
+        }
+    }
+    if (verify) {
+        steps.push_back(Step::Query(timeout));
+    }
+    return steps;
 }
 
 std::string NoReplyText(const SessionResult& session, const StepResult& step,

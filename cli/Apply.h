@@ -3,8 +3,10 @@
 #include <chrono>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "cli/Profile.h"
@@ -16,6 +18,12 @@ namespace vyx::cli {
 // and the position of the reply that value comes back at; `set` builds with them too.
 std::vector<std::uint8_t> SettingFrame(std::string_view list, int index);
 std::size_t ReplyPosition(std::string_view list);
+
+// The steps that send settings ((list, index) pairs) in one opening, in the order
+// given: each setting's frame, and when `verify` the switch to the new rate after the
+// baud-rate frame and one query at the end that reads every value back.
+std::vector<Step> SettingSteps(std::span<const std::pair<std::string, int>> settings, bool verify,
+                               std::chrono::microseconds timeout);
 
 // How `apply` goes about one port.
 struct ApplyOptions {

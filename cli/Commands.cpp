@@ -72,10 +72,9 @@ Session OpenSession(const Invocation& invocation) {
     return OpenSession(invocation, invocation.baud);
 }
 
-// The setting frame of a command and the reply position its value comes back at.
+// The list a setting command sets, its entries and how its messages name it.
 struct Setting {
-    std::size_t (*build)(std::span<std::uint8_t>, int);
-    std::size_t replyPosition;
+    const char* list;
     std::span<const std::string_view> entries;
     const char* what;
 };
@@ -83,17 +82,13 @@ struct Setting {
 Setting SettingOf(Command command) {
     switch (command) {
         case Command::Baud:
-            return {protocol::BuildBaudRateFrame, protocol::kPosBaudRate,
-                    resources::kBaudRateEntries, "baud rate"};
+            return {"baud", resources::kBaudRateEntries, "baud rate"};
         case Command::CommandSet:
-            return {protocol::BuildCommandSetFrame, protocol::kPosCommandSet,
-                    resources::kCommandSetEntries, "command set"};
+            return {"command-set", resources::kCommandSetEntries, "command set"};
         case Command::FontSet:
-            return {protocol::BuildDefaultFontFrame, protocol::kPosDefaultFont,
-                    resources::kDefaultFontEntries, "default font"};
+            return {"font-set", resources::kDefaultFontEntries, "default font"};
         default:
-            return {protocol::BuildLanguageFrame, protocol::kPosLanguage,
-                    resources::kLanguageEntries, "language"};
+            return {"language", resources::kLanguageEntries, "language"};
     }
 }
 
@@ -106,16 +101,10 @@ std::string CodeAndName(const Setting& setting, std::uint8_t code) {
 // --verify the switch to the new rate (baud) and the query whose code is compared.
 int RunSetting(const Invocation& invocation) {
     const Setting setting = SettingOf(invocation.command);
-    TxBuffer frame{};
-    const auto sent = std::span(frame).first(setting.build(frame, invocation.index));
-    std::vector<Step> steps = {Step::Send(sent)};
-    if (invocation.verify && invocation.command == Command::Baud) {
-        steps.push_back(Step::SwitchRate(
-            sent, resources::kBaudRates[static_cast<std::size_t>(invocation.index)]));
-    }
-    if (invocation.verify) {
-        steps.push_back(Step::Query(invocation.timeout));
-    }
+    const std::pair<std::string, int> chosen(setting.list, invocation.index);
+    const std::vector<std::uint8_t> sent = SettingFrame(chosen.first, chosen.second);
+    const std::vector<Step> steps =
+        SettingSteps(std::span(&chosen, 1), invocation.verify, invocation.timeout);
     const SessionResult session = OpenSession(invocation).Run(steps);
     if (session.Status() != kExitOk) {
         return Failure(session, invocation.timeout);
@@ -131,8 +120,8 @@ int RunSetting(const Invocation& invocation) {
         return kExitOk;
     }
     // The data byte of a one-byte setting frame, after its mask, is what comes back.
-    const std::uint8_t expected = frame[3];
-    const std::uint8_t reported = session.steps.back().reply.frame[setting.replyPosition];
+    const std::uint8_t expected = sent[3];
+    const std::uint8_t reported = session.steps.back().reply.frame[ReplyPosition(setting.list)];
     if (reported != expected) {
         Fail(session.description + ": verify failed: the display reports " + setting.what + " " +
              CodeAndName(setting, reported) + ", not " + CodeAndName(setting, expected));
@@ -342,19 +331,8 @@ int RunProbe(const Invocation& invocation) {
 // Several settings in one opening, the baud rate last (Options put it there); with
 // --verify one query at the end, at the new rate, checks every value.
 int RunSet(const Invocation& invocation) {
-    std::vector<Step> steps;
-    std::vector<std::vector<std::uint8_t>> frames;
-    for (const auto& [list, index] : invocation.settings) {
-        frames.push_back(SettingFrame(list, index));
-        steps.push_back(Step::Send(frames.back()));
-        if (invocation.verify && list == "baud") {
-            steps.push_back(Step::SwitchRate(
-                frames.back(), resources::kBaudRates[static_cast<std::size_t>(index)]));
-        }
-    }
-    if (invocation.verify) {
-        steps.push_back(Step::Query(invocation.timeout));
-    }
+    const std::vector<Step> steps =
+        SettingSteps(invocation.settings, invocation.verify, invocation.timeout);
     const SessionResult session = OpenSession(invocation).Run(steps);
     if (session.Status() != kExitOk) {
         return Failure(session, invocation.timeout);
@@ -363,10 +341,10 @@ int RunSet(const Invocation& invocation) {
         return kExitOk;
     }
     int status = kExitOk;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        const std::string& list = invocation.settings[i].first;
-        const std::uint8_t expected = frames[i][3];
-        const std::string said = DescribeFrame(frames[i]);
+    for (const auto& [list, index] : invocation.settings) {
+        const std::vector<std::uint8_t> frame = SettingFrame(list, index);
+        const std::uint8_t expected = frame[3];
+        const std::string said = DescribeFrame(frame);
         if (!invocation.verify) {
             if (!invocation.quiet) {
                 Out() << said << '\n';
